@@ -1,0 +1,72 @@
+// boxreach FILE CX CY CZ: per axis, how far the atoms of a structure file
+// reach from a given centre, as the radius and diameter of the smallest
+// axis-aligned box centred there that holds them all.
+//
+// Exit status 1 means a complete run and 2 a failure: callers test for 1.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+#include "record_scan.hpp"
+
+namespace {
+
+constexpr int status_complete = 1;
+constexpr int status_failed = 2;
+
+int fail(std::string_view message) {
+    std::fwrite(message.data(), 1, message.size(), stdout);
+    return status_failed;
+}
+
+// Lenient on purpose: leading blanks skipped, trailing text ignored, no
+// number at all reads as 0. Values beyond single precision become infinite.
+float centre_coordinate(const char* text) {
+    return static_cast<float>(std::strtod(text, nullptr));
+}
+
+// Only a greater distance replaces: a NaN never does.
+void reach(float coordinate, float centre, float& radius) {
+    float distance = std::fabs(coordinate - centre);
+    if (distance > radius) radius = distance;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) return fail("usage: boxreach FILE CX CY CZ\n");
+
+    const char* path = argv[1];
+    std::error_code ignored;
+    std::FILE* input = std::filesystem::is_directory(path, ignored) ? nullptr
+                                                                     : std::fopen(path, "r");
+    if (input == nullptr) return fail("PDB file can not be opened .\n");
+
+    const float cx = centre_coordinate(argv[2]);
+    const float cy = centre_coordinate(argv[3]);
+    const float cz = centre_coordinate(argv[4]);
+    float rx = 0, ry = 0, rz = 0;
+
+    record_scan::FileSource source(input);
+    record_scan::RecordScanner scanner(source);
+    record_scan::AtomXyz atom;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record) {
+        reach(atom.x, cx, rx);
+        reach(atom.y, cy, ry);
+        reach(atom.z, cz, rz);
+    }
+    if (outcome == record_scan::ScanOutcome::incomplete)
+        return fail(record_scan::incomplete_message);
+    if (outcome == record_scan::ScanOutcome::read_error)
+        return fail("PDB file can not be read .\n");
+
+    std::printf("Radius X Y Z = %10.3f %10.3f %10.3f\n", double{rx}, double{ry}, double{rz});
+    std::printf("Diameter X Y Z = %10.3f %10.3f %10.3f\n", double{rx + rx}, double{ry + ry},
+                double{rz + rz});
+    std::fclose(input);
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status_complete
+                                                                 : status_failed;
+}

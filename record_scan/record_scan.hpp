@@ -1,0 +1,91 @@
+// Streams the atom records of a PDB or PQR file and delivers their X, Y, Z.
+//
+// The input is cut into chunks exactly as a 100-byte fgets buffer would cut
+// it (at most 99 bytes, the line feed kept), but it is read in large blocks
+// so that scanning costs little more than finding the line ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+namespace record_scan {
+
+struct AtomXyz {
+    float x = 0;
+    float y = 0;
+    float z = 0;
+};
+
+enum class ScanOutcome {
+    record,        // an AtomXyz has been delivered
+    end_of_input,  // the input is exhausted
+    incomplete,    // a selected record did not yield three numbers
+    read_error,    // the input failed part way: what came before it stands
+};
+
+// Written by both tools when a record is incomplete; no line end follows.
+inline constexpr std::string_view incomplete_message = "XYZ is not complete";
+
+// The longest chunk: what fits in a 100-byte buffer with its zero byte.
+inline constexpr std::size_t max_chunk_bytes = 99;
+
+// Where the scanner's bytes come from. A block read may return fewer bytes
+// than asked for; only a count of 0 (or a failure) ends the input.
+class ByteSource {
+public:
+    struct Block {
+        std::size_t bytes = 0;
+        bool failed = false;  // the bytes before the failure are still valid
+    };
+    virtual ~ByteSource() = default;
+    virtual Block read(char* into, std::size_t capacity) = 0;
+};
+
+// Reads an open stdio stream; the stream stays the caller's to close.
+class FileSource final : public ByteSource {
+public:
+    explicit FileSource(std::FILE* stream) : stream_(stream) {}
+    Block read(char* into, std::size_t capacity) override;
+
+private:
+    std::FILE* stream_;
+};
+
+class RecordScanner {
+public:
+    static constexpr std::size_t default_block_bytes = std::size_t{1} << 20;
+
+    explicit RecordScanner(ByteSource& source,
+                           std::size_t block_bytes = default_block_bytes);
+
+    // Reads chunks until one is an atom record and scans it; `atom` holds
+    // nothing of use unless the outcome is `record`.
+    ScanOutcome next_record(AtomXyz& atom);
+
+private:
+    bool next_chunk(std::string_view& chunk);
+    void refill();
+
+    ByteSource& source_;
+    std::size_t block_bytes_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0;  // first unconsumed byte in buffer_
+    std::size_t end_ = 0;    // one past the last byte read into buffer_
+    bool input_ended_ = false;
+    bool read_failed_ = false;
+    bool inside_long_line_ = false;  // the next chunk continues a line
+};
+
+// The pieces of a record's judgement, exposed so they can be tested alone.
+
+// True when the chunk begins with "ATOM" or "HETATM".
+bool is_atom_record(std::string_view chunk);
+
+// Reads X, Y, Z from a selected chunk: from offset 30 the way
+// sscanf("%f%f%f") would, or by the fixed PDB columns when two of the
+// numbers touch. False when the record does not yield three numbers.
+bool scan_coordinates(std::string_view chunk, AtomXyz& atom);
+
+}  // namespace record_scan

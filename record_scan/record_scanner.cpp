@@ -1,0 +1,107 @@
+#include <algorithm>
+#include <cstring>
+
+#include "number_scan.hpp"
+#include "pdb_columns.hpp"
+#include "record_scan.hpp"
+
+namespace record_scan {
+namespace {
+
+// The scan of a record starts at column 31, the first of the X field.
+constexpr std::size_t coordinates_offset = x_columns.first - 1;
+
+bool starts_with(std::string_view chunk, std::string_view keyword) {
+    return chunk.size() >= keyword.size() &&
+           std::memcmp(chunk.data(), keyword.data(), keyword.size()) == 0;
+}
+
+bool is_followed_by_point(std::string_view text, const ScannedNumbers& numbers) {
+    for (int i = 0; i < numbers.count; ++i)
+        if (numbers.end[i] < text.size() && text[numbers.end[i]] == '.') return true;
+    return false;
+}
+
+}  // namespace
+
+bool is_atom_record(std::string_view chunk) {
+    return starts_with(chunk, "ATOM") || starts_with(chunk, "HETATM");
+}
+
+bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
+    if (chunk.size() < coordinates_offset) return false;
+    std::string_view text = chunk.substr(coordinates_offset);
+    ScannedNumbers numbers;
+    if (!scan_numbers_fast(text, numbers)) {
+        numbers = scan_numbers_exact(text);
+        // Touching fields run together in a free-form reading; only the
+        // columns can tell them apart.
+        if (is_followed_by_point(text.substr(0, text.find('\0')), numbers))
+            return read_coordinates_by_columns(chunk, atom);
+        if (numbers.count < 3) return false;
+    }
+    atom = {numbers.value[0], numbers.value[1], numbers.value[2]};
+    return true;
+}
+
+ByteSource::Block FileSource::read(char* into, std::size_t capacity) {
+    std::size_t bytes = std::fread(into, 1, capacity, stream_);
+    return {bytes, bytes < capacity && std::ferror(stream_) != 0};
+}
+
+RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes)
+    : source_(source),
+      block_bytes_(std::max(block_bytes, std::size_t{1})),
+      // Room for a block after the unfinished chunk of the one before.
+      buffer_(std::make_unique_for_overwrite<char[]>(block_bytes_ + max_chunk_bytes)) {}
+
+void RecordScanner::refill() {
+    std::size_t kept = end_ - begin_;
+    std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
+    begin_ = 0;
+    end_ = kept;
+    ByteSource::Block block = source_.read(buffer_.get() + end_, block_bytes_);
+    end_ += block.bytes;
+    if (block.failed) read_failed_ = true;
+    else if (block.bytes == 0) input_ended_ = true;
+}
+
+// Cuts the next chunk as fgets into a 100-byte buffer would: up to and
+// including a line feed, or 99 bytes, or what is left at the end.
+bool RecordScanner::next_chunk(std::string_view& chunk) {
+    for (;;) {
+        const char* begin = buffer_.get() + begin_;
+        std::size_t available = end_ - begin_;
+        std::size_t length;
+        if (const void* line_feed =
+                std::memchr(begin, '\n', std::min(available, max_chunk_bytes))) {
+            length = static_cast<const char*>(line_feed) - begin + 1;
+        } else if (available >= max_chunk_bytes) {
+            length = max_chunk_bytes;
+        } else if (read_failed_ || input_ended_) {
+            // A chunk cut short by a failure is not delivered.
+            if (read_failed_ || available == 0) return false;
+            length = available;
+        } else {
+            refill();
+            continue;
+        }
+        chunk = {begin, length};
+        begin_ += length;
+        return true;
+    }
+}
+
+ScanOutcome RecordScanner::next_record(AtomXyz& atom) {
+    std::string_view chunk;
+    while (next_chunk(chunk)) {
+        bool continues_line = inside_long_line_;
+        inside_long_line_ = chunk.size() == max_chunk_bytes && chunk.back() != '\n';
+        // The rest of a long line is never a record, whatever it begins with.
+        if (continues_line || !is_atom_record(chunk)) continue;
+        return scan_coordinates(chunk, atom) ? ScanOutcome::record : ScanOutcome::incomplete;
+    }
+    return read_failed_ ? ScanOutcome::read_error : ScanOutcome::end_of_input;
+}
+
+}  // namespace record_scan
