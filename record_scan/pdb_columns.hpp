@@ -27,4 +27,10 @@ bool read_coordinate_field(std::string_view line, ColumnRange columns, float& va
 // Reads X, Y and Z from their columns; false if any field fails.
 bool read_coordinates_by_columns(std::string_view line, AtomXyz& atom);
 
+// The common case, read fast: X, Y and Z each written "%8.3f" in its
+// columns and nothing after Z that could continue it. For such a record
+// the free-form reading and the column reading give the same three values,
+// so this is both. False, with `atom` unspecified, for any other record.
+bool read_fixed_point_fields(std::string_view line, AtomXyz& atom);
+
 }  // namespace record_scan

@@ -55,7 +55,7 @@ private:
 
 class RecordScanner {
 public:
-    static constexpr std::size_t default_block_bytes = std::size_t{1} << 20;
+    static constexpr std::size_t default_block_bytes = std::size_t{1} << 18;
 
     explicit RecordScanner(ByteSource& source,
                            std::size_t block_bytes = default_block_bytes);

@@ -29,6 +29,7 @@ bool is_atom_record(std::string_view chunk) {
 }
 
 bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
+    if (read_fixed_point_fields(chunk, atom)) return true;
     if (chunk.size() < coordinates_offset) return false;
     std::string_view text = chunk.substr(coordinates_offset);
     ScannedNumbers numbers;
