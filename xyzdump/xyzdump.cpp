@@ -1,1 +1,60 @@
-int main() { return 1; }
+// xyzdump INPUT OUTPUT: the X, Y, Z of every atom record of a PQR (or PDB)
+// file, one "%f,%f,%f" row each, into a new CSV file.
+//
+// Exit status 1 means a complete run and 2 a failure: callers test for 1.
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+
+#include "csv_rows.hpp"
+#include "record_scan.hpp"
+
+namespace {
+
+constexpr int status_complete = 1;
+constexpr int status_failed = 2;
+
+constexpr std::string_view cannot_write = "CSV file can not be written .\n";
+
+int fail(std::string_view message) {
+    std::fwrite(message.data(), 1, message.size(), stdout);
+    return status_failed;
+}
+
+// Creating the output would empty the input if both name one file.
+bool same_regular_file(const char* input, const char* output) {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(input, ignored) &&
+           std::filesystem::equivalent(input, output, ignored);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return fail("usage: xyzdump INPUT OUTPUT\n");
+
+    std::error_code ignored;
+    std::FILE* input = std::filesystem::is_directory(argv[1], ignored) ? nullptr
+                                                                        : std::fopen(argv[1], "r");
+    if (input == nullptr) return fail("PQR file can not be opened .\n");
+    if (same_regular_file(argv[1], argv[2])) return fail(cannot_write);
+    std::FILE* output = std::fopen(argv[2], "w");
+    if (output == nullptr) return fail(cannot_write);
+
+    record_scan::FileSource source(input);
+    record_scan::RecordScanner scanner(source);
+    xyzdump::CsvWriter rows(output);
+    record_scan::AtomXyz atom;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
+        if (!rows.append(atom)) return fail(cannot_write);
+
+    // The rows read so far stay, whatever ended the input; the first
+    // failure is the one reported.
+    bool written = rows.flush();
+    if (outcome == record_scan::ScanOutcome::incomplete) return fail(record_scan::incomplete_message);
+    if (outcome == record_scan::ScanOutcome::read_error) return fail("PQR file can not be read .\n");
+    std::fclose(input);
+    if (std::fclose(output) != 0 || !written) return fail(cannot_write);
+    return status_complete;
+}

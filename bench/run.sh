@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Measures boxreach and xyzdump against wc -l and the plain fgets/sscanf
+# readings on synthetic inputs, from the page cache, best of five, all
+# commands of a comparison run side by side in each round.
+#
+#   bench/run.sh [MEGABYTES]        (200 by default)
+#
+# Memory: peak resident size on 20 MB and 1 GB inputs (/usr/bin/time -v).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+megabytes=${1:-200}
+rounds=5
+
+cmake --workflow --preset release >/dev/null
+bin=build/release/bin
+helpers=build/release/bench
+work=$(mktemp -d "${TMPDIR:-/tmp}/structure-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+milliseconds() {  # milliseconds COMMAND...: wall time of one run, output dropped
+    local start=$EPOCHREALTIME
+    "$@" >/dev/null || true
+    local end=$EPOCHREALTIME
+    echo $(( (${end/./} - ${start/./}) / 1000 ))
+}
+
+declare -A best
+race() {  # race NAME... : each NAME is a function; best of $rounds, interleaved
+    for name in "$@"; do best[$name]=999999999; done
+    for _ in $(seq "$rounds"); do
+        for name in "$@"; do
+            local took
+            took=$(milliseconds "$name")
+            (( took < best[$name] )) && best[$name]=$took
+        done
+    done
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / (b > 0 ? b : 1) }'; }
+rate() { awk -v mb="$1" -v ms="$2" 'BEGIN { printf "%.2f", mb / 1000 / (ms > 0 ? ms : 1) * 1000 }'; }
+
+peak_kb() {  # peak_kb COMMAND...: maximum resident set size in KB
+    /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident/ { print $2 }'
+}
+
+echo "generating ${megabytes} MB inputs in $work"
+"$helpers/make_structure" pdb "$megabytes" "$work/in.pdb"
+"$helpers/make_structure" pqr "$megabytes" "$work/in.pqr"
+cat "$work/in.pdb" "$work/in.pqr" >/dev/null  # into the page cache
+
+wc_lines() { wc -l "$work/in.pdb"; }
+boxreach_run() { "$bin/boxreach" "$work/in.pdb" 0 0 0; }
+boxreach_baseline() { "$helpers/baseline_boxreach" "$work/in.pdb" 0 0 0; }
+race wc_lines boxreach_run boxreach_baseline
+cmp -s <(boxreach_run) <(boxreach_baseline) && same_report=yes || same_report=NO
+
+xyzdump_run() { "$bin/xyzdump" "$work/in.pqr" "$work/out.csv"; }
+xyzdump_baseline() { "$helpers/baseline_xyzdump" "$work/in.pqr" "$work/baseline.csv"; }
+race xyzdump_run xyzdump_baseline
+cmp -s "$work/out.csv" "$work/baseline.csv" && same_csv=yes || same_csv=NO
+rm -f "$work/out.csv" "$work/baseline.csv"
+
+echo
+echo "boxreach on ${megabytes} MB PDB, best of $rounds:"
+echo "  wc -l      ${best[wc_lines]} ms"
+echo "  boxreach   ${best[boxreach_run]} ms  ($(rate "$megabytes" "${best[boxreach_run]}") GB/s," \
+     "$(ratio "${best[boxreach_run]}" "${best[wc_lines]}") x wc -l)"
+echo "  baseline   ${best[boxreach_baseline]} ms  ($(ratio "${best[boxreach_baseline]}" "${best[boxreach_run]}") x boxreach)"
+echo "  same report as the baseline: $same_report"
+echo "xyzdump on ${megabytes} MB PQR, best of $rounds:"
+echo "  xyzdump    ${best[xyzdump_run]} ms  ($(rate "$megabytes" "${best[xyzdump_run]}") GB/s)"
+echo "  baseline   ${best[xyzdump_baseline]} ms  ($(ratio "${best[xyzdump_baseline]}" "${best[xyzdump_run]}") x xyzdump)"
+echo "  same CSV as the baseline: $same_csv"
+
+rm -f "$work/in.pdb" "$work/in.pqr"
+echo
+echo "peak resident memory, 20 MB and 1000 MB inputs:"
+for size in 20 1000; do
+    "$helpers/make_structure" pdb "$size" "$work/m.pdb"
+    "$helpers/make_structure" pqr "$size" "$work/m.pqr"
+    box_kb[$size]=$(peak_kb "$bin/boxreach" "$work/m.pdb" 0 0 0)
+    dump_kb[$size]=$(peak_kb "$bin/xyzdump" "$work/m.pqr" /dev/null)
+    rm -f "$work/m.pdb" "$work/m.pqr"
+done
+echo "  boxreach   ${box_kb[20]} KB -> ${box_kb[1000]} KB  (grows $(( box_kb[1000] - box_kb[20] )) KB)"
+echo "  xyzdump    ${dump_kb[20]} KB -> ${dump_kb[1000]} KB  (grows $(( dump_kb[1000] - dump_kb[20] )) KB)"

@@ -1,0 +1,97 @@
+// The row formatter must write what printf writes, byte for byte.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "csv_rows.hpp"
+#include "run_program.hpp"
+
+namespace {
+
+std::string printf_coordinate(float value) {
+    char text[512];
+    std::snprintf(text, sizeof text, "%f", double{value});
+    return text;
+}
+
+std::string formatted(float value) {
+    char text[xyzdump::max_coordinate_chars];
+    return {text, xyzdump::format_coordinate(text, value)};
+}
+
+void expect_as_printf(float value, long& mismatches) {
+    if (formatted(value) == printf_coordinate(value)) return;
+    if (++mismatches <= 10)
+        ADD_FAILURE() << "bits " << std::hex << std::bit_cast<std::uint32_t>(value) << ": wrote "
+                      << formatted(value) << ", printf " << printf_coordinate(value);
+}
+
+TEST(CsvRows, CoordinateIsPrintfOverMillionsOfFloats) {
+    std::mt19937 random(1208);
+    std::uniform_int_distribution<int> milli(-9999999, 9999999);
+    long mismatches = 0;
+    for (int i = 0; i < 700'000; ++i) {
+        // Any bit pattern: every exponent, subnormals, infinities, NaNs of both signs.
+        expect_as_printf(std::bit_cast<float>(static_cast<std::uint32_t>(random())), mismatches);
+        // What structure files hold: three decimals, read to single precision.
+        expect_as_printf(static_cast<float>(milli(random)) / 1000.0f, mismatches);
+        // Exact halves of a millionth, where the rounding direction is decided by evenness.
+        expect_as_printf(std::ldexp(static_cast<float>(random() & 0xffffff), -7 - static_cast<int>(random() % 24)),
+                         mismatches);
+    }
+    const float specials[] = {0.0f, -0.0f, INFINITY, -INFINITY, std::numeric_limits<float>::quiet_NaN(),
+                              -std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::max(),
+                              -std::numeric_limits<float>::max(), std::numeric_limits<float>::denorm_min(),
+                              -1e-9f, 0.0000005f, 0.0000015f, 9999.9995f, 17592186044416.0f, 1e13f};
+    for (float value : specials) expect_as_printf(value, mismatches);
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(CsvRows, RowIsPrintfWithCommas) {
+    const record_scan::AtomXyz atom{-0.0f, 12.345f, -INFINITY};
+    char text[xyzdump::max_row_chars];
+    char want[512];
+    std::snprintf(want, sizeof want, "%f,%f,%f\n", double{atom.x}, double{atom.y}, double{atom.z});
+    EXPECT_EQ(std::string(text, xyzdump::format_row(text, atom)), want);
+    EXPECT_EQ(std::string(want), "-0.000000,12.345000,-inf\n");
+}
+
+TEST(CsvRows, WriterKeepsEveryRowAcrossItsBlocks) {
+    ScratchDir dir;
+    const std::string path = dir.path() + "/rows.csv";
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::string want;
+    {
+        xyzdump::CsvWriter writer(file);
+        for (int i = 0; i < 30'000; ++i) {
+            record_scan::AtomXyz atom{i * 0.5f, -i * 1.25f, i * 1e30f};
+            char row[512];
+            std::snprintf(row, sizeof row, "%f,%f,%f\n", double{atom.x}, double{atom.y}, double{atom.z});
+            want += row;
+            ASSERT_TRUE(writer.append(atom));
+        }
+        ASSERT_TRUE(writer.flush());
+    }
+    std::fclose(file);
+    EXPECT_GT(want.size(), 2 * xyzdump::CsvWriter::buffer_bytes);
+    EXPECT_EQ(read_file(path), want);
+}
+
+TEST(CsvRows, WriterReportsAFullDisk) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    xyzdump::CsvWriter writer(full);
+    bool appended = true;
+    for (int i = 0; i < 20'000 && appended; ++i) appended = writer.append({1, 2, 3});
+    EXPECT_FALSE(appended && writer.flush());
+    EXPECT_FALSE(writer.append({1, 2, 3}));  // and stays failed
+    std::fclose(full);
+}
+
+}  // namespace

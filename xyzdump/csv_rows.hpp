@@ -1,0 +1,39 @@
+// The rows of xyzdump's output, formatted and buffered.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+
+#include "record_scan.hpp"
+
+namespace xyzdump {
+
+// Longest "%f" of a float widened to double: sign, 39 digits, point, 6 decimals.
+inline constexpr std::size_t max_coordinate_chars = 47;
+inline constexpr std::size_t max_row_chars = 3 * max_coordinate_chars + 3;
+
+// Writes `value` as printf's "%f" would, byte for byte; returns the end.
+char* format_coordinate(char* out, float value);
+
+// Writes "x,y,z\n" as printf's "%f,%f,%f\n" would; returns the end.
+char* format_row(char* out, const record_scan::AtomXyz& atom);
+
+// Collects rows in one large buffer and writes it out in big blocks. After
+// the first failed write every call reports failure and writes nothing.
+class CsvWriter {
+public:
+    static constexpr std::size_t buffer_bytes = std::size_t{1} << 18;
+
+    explicit CsvWriter(std::FILE* output);
+    bool append(const record_scan::AtomXyz& atom);
+    bool flush();
+
+private:
+    std::FILE* output_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
+    bool failed_ = false;
+};
+
+}  // namespace xyzdump
