@@ -24,14 +24,14 @@ milliseconds() {  # milliseconds COMMAND...: wall time of one run, output droppe
     echo $(( (${end/./} - ${start/./}) / 1000 ))
 }
 
-declare -A best
+declare -A best box_kb dump_kb
 race() {  # race NAME... : each NAME is a function; best of $rounds, interleaved
     for name in "$@"; do best[$name]=999999999; done
     for _ in $(seq "$rounds"); do
         for name in "$@"; do
             local took
             took=$(milliseconds "$name")
-            (( took < best[$name] )) && best[$name]=$took
+            if (( took < best[$name] )); then best[$name]=$took; fi
         done
     done
 }
@@ -40,7 +40,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / (b > 0 ? b : 1) }'
 rate() { awk -v mb="$1" -v ms="$2" 'BEGIN { printf "%.2f", mb / 1000 / (ms > 0 ? ms : 1) * 1000 }'; }
 
 peak_kb() {  # peak_kb COMMAND...: maximum resident set size in KB
-    /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident/ { print $2 }'
+    { /usr/bin/time -v "$@" 2>&1 >/dev/null || true; } | awk -F': ' '/Maximum resident/ { print $2 }'
 }
 
 echo "generating ${megabytes} MB inputs in $work"
