@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string_view>
 
 #include "record_scan.hpp"
@@ -38,10 +37,7 @@ void reach(float coordinate, float centre, float& radius) {
 int main(int argc, char** argv) {
     if (argc < 5) return fail("usage: boxreach FILE CX CY CZ\n");
 
-    const char* path = argv[1];
-    std::error_code ignored;
-    std::FILE* input = std::filesystem::is_directory(path, ignored) ? nullptr
-                                                                     : std::fopen(path, "r");
+    std::FILE* input = record_scan::open_structure_file(argv[1]);
     if (input == nullptr) return fail("PDB file can not be opened .\n");
 
     const float cx = centre_coordinate(argv[2]);
@@ -58,6 +54,7 @@ int main(int argc, char** argv) {
         reach(atom.y, cy, ry);
         reach(atom.z, cz, rz);
     }
+    std::fclose(input);
     if (outcome == record_scan::ScanOutcome::incomplete)
         return fail(record_scan::incomplete_message);
     if (outcome == record_scan::ScanOutcome::read_error)
@@ -66,7 +63,6 @@ int main(int argc, char** argv) {
     std::printf("Radius X Y Z = %10.3f %10.3f %10.3f\n", double{rx}, double{ry}, double{rz});
     std::printf("Diameter X Y Z = %10.3f %10.3f %10.3f\n", double{rx + rx}, double{ry + ry},
                 double{rz + rz});
-    std::fclose(input);
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status_complete
                                                                  : status_failed;
 }

@@ -94,10 +94,12 @@ bool read_coordinates_by_columns(std::string_view line, AtomXyz& atom) {
 bool read_fixed_point_fields(std::string_view line, AtomXyz& atom) {
     if (line.size() < z_columns.last) return false;
     if (line.size() > z_columns.last && continues_z(line[z_columns.last])) return false;
+    // All three are read before any is judged: one branch, not three.
     const char* text = line.data();
-    return read_fixed_point_field(text + x_columns.first - 1, atom.x) &
-           read_fixed_point_field(text + y_columns.first - 1, atom.y) &
-           read_fixed_point_field(text + z_columns.first - 1, atom.z);
+    bool x = read_fixed_point_field(text + x_columns.first - 1, atom.x);
+    bool y = read_fixed_point_field(text + y_columns.first - 1, atom.y);
+    bool z = read_fixed_point_field(text + z_columns.first - 1, atom.z);
+    return x && y && z;
 }
 
 }  // namespace record_scan

@@ -53,6 +53,10 @@ private:
     std::FILE* stream_;
 };
 
+// Opens a structure file for reading. A directory is a file that cannot be
+// opened: reading one would only fail later, as a read error.
+std::FILE* open_structure_file(const char* path);
+
 class RecordScanner {
 public:
     static constexpr std::size_t default_block_bytes = std::size_t{1} << 18;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "number_scan.hpp"
 #include "pdb_columns.hpp"
@@ -43,6 +44,11 @@ bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
     }
     atom = {numbers.value[0], numbers.value[1], numbers.value[2]};
     return true;
+}
+
+std::FILE* open_structure_file(const char* path) {
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path, "r");
 }
 
 ByteSource::Block FileSource::read(char* into, std::size_t capacity) {

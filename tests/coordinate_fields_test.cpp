@@ -10,45 +10,13 @@
 
 #include "pdb_columns.hpp"
 #include "record_scan.hpp"
+#include "reference_reading.hpp"
 
 namespace {
 
 using record_scan::AtomXyz;
 
-std::optional<float> reference_field(const std::string& chunk, std::size_t first) {
-    if (chunk.size() < 54) return std::nullopt;
-    std::string field = chunk.substr(first, 8);
-    if (field.find_first_of(std::string("\t\r\n\0", 4)) != std::string::npos) return std::nullopt;
-    std::size_t begin = field.find_first_not_of(' ');
-    if (begin == std::string::npos) return std::nullopt;
-    field = field.substr(begin, field.find_last_not_of(' ') + 1 - begin);
-    for (char c : field)
-        if (std::isspace(static_cast<unsigned char>(c))) return std::nullopt;
-    float value;
-    int used = 0;
-    if (std::sscanf(field.c_str(), "%f%n", &value, &used) != 1 ||
-        used != static_cast<int>(field.size()))
-        return std::nullopt;
-    return value;
-}
-
-std::optional<AtomXyz> reference_record(const std::string& chunk) {
-    if (chunk.size() < 30) return std::nullopt;
-    std::string text = chunk.substr(30);
-    text = text.substr(0, text.find('\0'));
-    float v[3];
-    int end[3];
-    int count = std::sscanf(text.c_str(), "%f%n%f%n%f%n", &v[0], &end[0], &v[1], &end[1], &v[2], &end[2]);
-    for (int i = 0; i < count; ++i) {
-        if (end[i] < static_cast<int>(text.size()) && text[end[i]] == '.') {
-            auto x = reference_field(chunk, 30), y = reference_field(chunk, 38), z = reference_field(chunk, 46);
-            if (!x || !y || !z) return std::nullopt;
-            return AtomXyz{*x, *y, *z};
-        }
-    }
-    if (count != 3) return std::nullopt;
-    return AtomXyz{v[0], v[1], v[2]};
-}
+using reference::scan_chunk;
 
 bool same_bits(const AtomXyz& a, const AtomXyz& b) {
     return std::bit_cast<std::uint32_t>(a.x) == std::bit_cast<std::uint32_t>(b.x) &&
@@ -94,7 +62,7 @@ TEST(CoordinateFields, EveryReadingAgreesWithThePlainOne) {
     const long records = 1'000'000;
     for (long i = 0; i < records; ++i) {
         const std::string chunk = maker.record();
-        const std::optional<AtomXyz> want = reference_record(chunk);
+        const std::optional<AtomXyz> want = scan_chunk(chunk);
         AtomXyz fast;
         if (record_scan::read_fixed_point_fields(chunk, fast)) {
             ++fixed;

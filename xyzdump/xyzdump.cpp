@@ -30,31 +30,35 @@ bool same_regular_file(const char* input, const char* output) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3) return fail("usage: xyzdump INPUT OUTPUT\n");
-
-    std::error_code ignored;
-    std::FILE* input = std::filesystem::is_directory(argv[1], ignored) ? nullptr
-                                                                        : std::fopen(argv[1], "r");
-    if (input == nullptr) return fail("PQR file can not be opened .\n");
-    if (same_regular_file(argv[1], argv[2])) return fail(cannot_write);
-    std::FILE* output = std::fopen(argv[2], "w");
-    if (output == nullptr) return fail(cannot_write);
-
+// Copies a row per record; the message of the first failure, or none.
+// The rows read so far stay, whatever ended the input.
+std::string_view copy_rows(std::FILE* input, std::FILE* output) {
     record_scan::FileSource source(input);
     record_scan::RecordScanner scanner(source);
     xyzdump::CsvWriter rows(output);
     record_scan::AtomXyz atom;
     record_scan::ScanOutcome outcome;
     while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
-        if (!rows.append(atom)) return fail(cannot_write);
-
-    // The rows read so far stay, whatever ended the input; the first
-    // failure is the one reported.
+        if (!rows.append(atom)) return cannot_write;
     bool written = rows.flush();
-    if (outcome == record_scan::ScanOutcome::incomplete) return fail(record_scan::incomplete_message);
-    if (outcome == record_scan::ScanOutcome::read_error) return fail("PQR file can not be read .\n");
+    if (outcome == record_scan::ScanOutcome::incomplete) return record_scan::incomplete_message;
+    if (outcome == record_scan::ScanOutcome::read_error) return "PQR file can not be read .\n";
+    return written ? std::string_view{} : cannot_write;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 3) return fail("usage: xyzdump INPUT OUTPUT\n");
+
+    std::FILE* input = record_scan::open_structure_file(argv[1]);
+    if (input == nullptr) return fail("PQR file can not be opened .\n");
+    std::FILE* output = same_regular_file(argv[1], argv[2]) ? nullptr : std::fopen(argv[2], "w");
+    if (output == nullptr) {
+        std::fclose(input);
+        return fail(cannot_write);
+    }
+
+    std::string_view failure = copy_rows(input, output);
     std::fclose(input);
-    if (std::fclose(output) != 0 || !written) return fail(cannot_write);
-    return status_complete;
+    if (std::fclose(output) != 0 && failure.empty()) failure = cannot_write;
+    return failure.empty() ? status_complete : fail(failure);
 }

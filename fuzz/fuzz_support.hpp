@@ -1,0 +1,59 @@
+// What the fuzz targets share: a reproducible stream of small random numbers
+// drawn from the input itself, and the reference reading formatted so that
+// two readings compare as strings.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "reference_reading.hpp"
+
+namespace fuzz {
+
+// xorshift64*: the same input always draws the same pieces.
+class Draws {
+public:
+    explicit Draws(std::uint64_t seed) : state_(seed * 0x9e3779b97f4a7c15u + 1) {}
+    std::size_t below(std::size_t limit) {
+        state_ ^= state_ >> 12;
+        state_ ^= state_ << 25;
+        state_ ^= state_ >> 27;
+        return static_cast<std::size_t>((state_ * 0x2545f4914f6cdd1du) >> 33) % limit;
+    }
+
+private:
+    std::uint64_t state_;
+};
+
+inline std::string describe(const record_scan::AtomXyz& atom) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%a %a %a\n", atom.x, atom.y, atom.z);
+    return text;
+}
+
+inline std::string describe(record_scan::ScanOutcome outcome) {
+    switch (outcome) {
+        case record_scan::ScanOutcome::record: return "record";
+        case record_scan::ScanOutcome::end_of_input: return "end";
+        case record_scan::ScanOutcome::incomplete: return "incomplete";
+        case record_scan::ScanOutcome::read_error: return "read error";
+    }
+    return "?";
+}
+
+inline std::string describe(const reference::Reading& reading) {
+    std::string text;
+    for (const record_scan::AtomXyz& atom : reading.records) text += describe(atom);
+    return text + describe(reading.end);
+}
+
+// A difference is a finding: say what differed and stop the run.
+inline void require_same(const std::string& got, const std::string& want, const char* what) {
+    if (got == want) return;
+    std::fprintf(stderr, "%s differs\n--- got\n%s\n--- want\n%s\n", what, got.c_str(), want.c_str());
+    std::abort();
+}
+
+}  // namespace fuzz

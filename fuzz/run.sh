@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs each fuzz target for a bounded time from the shipped seeds; any
+# crash, sanitizer report or difference from the plain reading fails.
+#
+#   fuzz/run.sh [SECONDS_EACH]     (60 by default; needs the sanitize build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+fuzzers=build/sanitize/fuzz
+work=$(mktemp -d "${TMPDIR:-/tmp}/structure-fuzz-run.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+status=0
+for target in scanner boxreach xyzdump; do
+    mkdir -p "$work/$target"
+    # New inputs go to the scratch corpus; the shipped seeds stay as they are.
+    if "$fuzzers/${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -artifact_prefix="$work/$target-" -print_final_stats=1 \
+            "$work/$target" fuzz/seeds >"$work/$target.log" 2>&1; then
+        echo "$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$work/$target.log")"
+    else
+        status=1
+        echo "$target: FAILED"
+        tail -n 40 "$work/$target.log"
+        for finding in "$work/$target"-*; do
+            [ -e "$finding" ] && { echo "input $finding:"; od -c "$finding" | head -n 20; }
+        done
+    fi
+done
+exit $status

@@ -1,0 +1,42 @@
+// The scanner against the plain reading, over inputs handed out in pieces
+// of random size (from one byte) through blocks of random size, so that
+// every chunk straddles a read boundary somewhere; read failures included.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_support.hpp"
+#include "memory_source.hpp"
+
+namespace {
+
+std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes) {
+    record_scan::RecordScanner scanner(source, block_bytes);
+    record_scan::AtomXyz atom;
+    std::string text;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
+        text += fuzz::describe(atom);
+    return text + fuzz::describe(outcome);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    // The last two bytes steer the reading, so that a structure file is a
+    // good seed as it stands; the rest is the file.
+    const unsigned steer = data[size - 2] | (data[size - 1] << 8);
+    fuzz::Draws draws(steer);
+    const std::string bytes(reinterpret_cast<const char*>(data), size - 2);
+    const std::size_t fail_after = steer & 1 ? draws.below(bytes.size() + 1) : std::string::npos;
+
+    const std::string want = fuzz::describe(reference::read_bytes(bytes, fail_after));
+    MemorySource whole(bytes, {}, fail_after);
+    fuzz::require_same(scan_all(whole, record_scan::RecordScanner::default_block_bytes), want,
+                       "whole-input reading");
+    const std::size_t largest_piece = 1 + draws.below(200);
+    MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
+    fuzz::require_same(scan_all(pieces, 1 + draws.below(300)), want, "piecewise reading");
+    return 0;
+}

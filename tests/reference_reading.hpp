@@ -1,0 +1,149 @@
+// The plain, obviously correct reading that every fast path is checked
+// against: chunks cut by a getc loop as a 100-byte fgets buffer cuts them,
+// numbers read by sscanf, and on top the rules for touching fields, short
+// chunks, the rest of long lines and read errors.
+#pragma once
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "record_scan.hpp"
+
+namespace reference {
+
+using record_scan::AtomXyz;
+
+// One coordinate field by its columns: one number, nothing but blanks around.
+inline std::optional<float> column_field(const std::string& chunk, std::size_t first) {
+    if (chunk.size() < 54) return std::nullopt;
+    std::string field = chunk.substr(first, 8);
+    if (field.find_first_of(std::string("\t\r\n\0", 4)) != std::string::npos) return std::nullopt;
+    std::size_t begin = field.find_first_not_of(' ');
+    if (begin == std::string::npos) return std::nullopt;
+    field = field.substr(begin, field.find_last_not_of(' ') + 1 - begin);
+    for (char c : field)
+        if (std::isspace(static_cast<unsigned char>(c))) return std::nullopt;
+    float value;
+    int used = 0;
+    if (std::sscanf(field.c_str(), "%f%n", &value, &used) != 1 ||
+        used != static_cast<int>(field.size()))
+        return std::nullopt;
+    return value;
+}
+
+// The coordinates of a selected chunk, or nothing when it is incomplete.
+inline std::optional<AtomXyz> scan_chunk(const std::string& chunk) {
+    if (chunk.size() < 30) return std::nullopt;
+    std::string text = chunk.substr(30);
+    text = text.substr(0, text.find('\0'));
+    float v[3];
+    int end[3];
+    int count = std::sscanf(text.c_str(), "%f%n%f%n%f%n", &v[0], &end[0], &v[1], &end[1], &v[2],
+                            &end[2]);
+    for (int i = 0; i < count; ++i) {
+        if (end[i] < static_cast<int>(text.size()) && text[end[i]] == '.') {
+            auto x = column_field(chunk, 30), y = column_field(chunk, 38), z = column_field(chunk, 46);
+            if (!x || !y || !z) return std::nullopt;
+            return AtomXyz{*x, *y, *z};
+        }
+    }
+    if (count != 3) return std::nullopt;
+    return AtomXyz{v[0], v[1], v[2]};
+}
+
+struct Reading {
+    std::vector<AtomXyz> records;
+    record_scan::ScanOutcome end = record_scan::ScanOutcome::end_of_input;
+};
+
+// Reads a whole stream chunk by chunk with getc, up to the first outcome
+// that is not a record.
+inline Reading read_stream(std::FILE* stream) {
+    Reading reading;
+    bool continues_line = false;
+    for (;;) {
+        std::string chunk;
+        int c;
+        while (chunk.size() < record_scan::max_chunk_bytes && (c = std::getc(stream)) != EOF) {
+            chunk += static_cast<char>(c);
+            if (c == '\n') break;
+        }
+        if (std::ferror(stream)) {
+            reading.end = record_scan::ScanOutcome::read_error;
+            return reading;
+        }
+        if (chunk.empty()) return reading;
+        bool tail = continues_line;
+        continues_line = chunk.size() == record_scan::max_chunk_bytes && chunk.back() != '\n';
+        if (tail) continue;
+        if (std::strncmp(chunk.c_str(), "ATOM", 4) != 0 && std::strncmp(chunk.c_str(), "HETATM", 6) != 0)
+            continue;
+        std::optional<AtomXyz> atom = scan_chunk(chunk);
+        if (!atom) {
+            reading.end = record_scan::ScanOutcome::incomplete;
+            return reading;
+        }
+        reading.records.push_back(*atom);
+    }
+}
+
+// The same over bytes in memory that fail to read after `fail_after` of them.
+inline Reading read_bytes(const std::string& bytes, std::size_t fail_after = std::string::npos) {
+    struct Cookie {
+        const std::string* bytes;
+        std::size_t offset;
+        std::size_t fail_after;
+    } cookie{&bytes, 0, fail_after};
+    cookie_io_functions_t io{};
+    io.read = [](void* state, char* into, std::size_t size) -> ssize_t {
+        auto* c = static_cast<Cookie*>(state);
+        if (c->offset >= c->fail_after && c->fail_after != std::string::npos) return -1;
+        std::size_t limit = std::min(c->bytes->size(), c->fail_after);
+        std::size_t count = std::min(size, limit - c->offset);
+        std::memcpy(into, c->bytes->data() + c->offset, count);
+        c->offset += count;
+        return static_cast<ssize_t>(count);
+    };
+    std::FILE* stream = fopencookie(&cookie, "r", io);
+    Reading reading = read_stream(stream);
+    std::fclose(stream);
+    return reading;
+}
+
+// What boxreach should print for a reading about the centre given as text.
+inline std::string boxreach_output(const Reading& reading, const std::string (&centre)[3]) {
+    if (reading.end == record_scan::ScanOutcome::incomplete) return "XYZ is not complete";
+    if (reading.end == record_scan::ScanOutcome::read_error) return "PDB file can not be read .\n";
+    float c[3], r[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) c[i] = static_cast<float>(std::strtod(centre[i].c_str(), nullptr));
+    for (const AtomXyz& atom : reading.records) {
+        const float v[3] = {atom.x, atom.y, atom.z};
+        for (int i = 0; i < 3; ++i)
+            if (std::fabs(v[i] - c[i]) > r[i]) r[i] = std::fabs(v[i] - c[i]);
+    }
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "Radius X Y Z = %10.3f %10.3f %10.3f\nDiameter X Y Z = %10.3f %10.3f %10.3f\n",
+                  double{r[0]}, double{r[1]}, double{r[2]}, double{r[0] + r[0]},
+                  double{r[1] + r[1]}, double{r[2] + r[2]});
+    return text;
+}
+
+// The rows xyzdump should write for a reading.
+inline std::string xyzdump_rows(const Reading& reading) {
+    std::string rows;
+    for (const AtomXyz& atom : reading.records) {
+        char row[512];
+        std::snprintf(row, sizeof row, "%f,%f,%f\n", double{atom.x}, double{atom.y}, double{atom.z});
+        rows += row;
+    }
+    return rows;
+}
+
+}  // namespace reference
