@@ -1,0 +1,16 @@
+# cpack: a .deb and a .tar.gz of the installed tree.
+set(CPACK_PACKAGE_NAME structure-tools)
+set(CPACK_PACKAGE_VENDOR "structure tools maintainers")
+set(CPACK_PACKAGE_CONTACT "maintainers@users.noreply.c-seed-56b8a127.example")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "boxreach and xyzdump: coordinate tools for PDB and PQR files")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_GENERATOR DEB TGZ)
+set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The tests and benchmark helpers are never installed.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/")
+include(CPack)
