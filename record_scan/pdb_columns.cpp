@@ -92,6 +92,8 @@ bool read_coordinates_by_columns(std::string_view line, AtomXyz& atom) {
 }
 
 bool read_fixed_point_fields(std::string_view line, AtomXyz& atom) {
+    // The word-parallel reading takes the first byte as the lowest.
+    if constexpr (std::endian::native != std::endian::little) return false;
     if (line.size() < z_columns.last) return false;
     if (line.size() > z_columns.last && continues_z(line[z_columns.last])) return false;
     // All three are read before any is judged: one branch, not three.
