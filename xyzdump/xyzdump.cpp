@@ -28,8 +28,6 @@ bool same_regular_file(const char* input, const char* output) {
            std::filesystem::equivalent(input, output, ignored);
 }
 
-}  // namespace
-
 // Copies a row per record; the message of the first failure, or none.
 // The rows read so far stay, whatever ended the input.
 std::string_view copy_rows(std::FILE* input, std::FILE* output) {
@@ -45,6 +43,8 @@ std::string_view copy_rows(std::FILE* input, std::FILE* output) {
     if (outcome == record_scan::ScanOutcome::read_error) return "PQR file can not be read .\n";
     return written ? std::string_view{} : cannot_write;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return fail("usage: xyzdump INPUT OUTPUT\n");
