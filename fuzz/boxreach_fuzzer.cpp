@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t pick = data[size - 1];
     const std::string centre[3] = {centres[pick & 7], centres[(pick >> 3) & 7], centres[pick >> 6]};
     const std::string bytes(reinterpret_cast<const char*>(data), size - 1);
-    const std::string path = fuzz::write_scratch("in.pdb", bytes);
+    const std::string path = fuzz::scratch().write("in.pdb", bytes);
     const reference::Reading reading = reference::read_bytes(bytes);
 
     fuzz::ToolRun run = fuzz::run_entry(boxreach_main, {"boxreach", path, centre[0], centre[1], centre[2]});

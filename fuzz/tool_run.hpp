@@ -1,15 +1,14 @@
-// Runs a tool's entry point in this process on files in a scratch
-// directory, with its standard output caught in a file.
+// Runs a tool's entry point in this process, with its standard output
+// caught in a file, on files in one scratch directory.
 #pragma once
 
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "run_program.hpp"
 
 namespace fuzz {
 
@@ -38,24 +37,9 @@ inline ToolRun run_entry(int (*entry)(int, char**), std::vector<std::string> arg
 }
 
 // One directory for the whole fuzzing run, its files rewritten each input.
-inline const std::string& scratch_dir() {
-    static const std::string dir = [] {
-        std::string pattern = "/tmp/structure-fuzz-XXXXXX";
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        return pattern;
-    }();
+inline const ScratchDir& scratch() {
+    static const ScratchDir dir;
     return dir;
-}
-
-inline std::string write_scratch(const char* name, const std::string& bytes) {
-    std::string path = scratch_dir() + "/" + name;
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    return path;
-}
-
-inline std::string read_scratch(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace fuzz

@@ -9,15 +9,15 @@ int xyzdump_main(int argc, char** argv);
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
-    const std::string input = fuzz::write_scratch("in.pqr", bytes);
-    const std::string output = fuzz::scratch_dir() + "/out.csv";
+    const std::string input = fuzz::scratch().write("in.pqr", bytes);
+    const std::string output = fuzz::scratch().path() + "/out.csv";
     const reference::Reading reading = reference::read_bytes(bytes);
 
     const std::string rows = reference::xyzdump_rows(reading);
     const bool incomplete = reading.end == record_scan::ScanOutcome::incomplete;
 
     fuzz::ToolRun run = fuzz::run_entry(xyzdump_main, {"xyzdump", input, output});
-    fuzz::require_same(fuzz::read_scratch(output), rows, "xyzdump rows");
+    fuzz::require_same(read_file(output), rows, "xyzdump rows");
     fuzz::require_same(run.out, incomplete ? "XYZ is not complete" : "", "xyzdump output");
     fuzz::require_same(std::to_string(run.status), incomplete ? "2" : "1", "xyzdump status");
     return 0;
