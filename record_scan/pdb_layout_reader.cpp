@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "number_scan.hpp"
 #include "pdb_columns.hpp"
+#include "pdb_layout_reader.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {
@@ -46,23 +46,15 @@ bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
     return true;
 }
 
-std::FILE* open_structure_file(const char* path) {
-    std::error_code ignored;
-    return std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path, "r");
-}
-
-ByteSource::Block FileSource::read(char* into, std::size_t capacity) {
-    std::size_t bytes = std::fread(into, 1, capacity, stream_);
-    return {bytes, bytes < capacity && std::ferror(stream_) != 0};
-}
-
-RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes)
+PdbLayoutReader::PdbLayoutReader(ByteSource& source, std::size_t block_bytes,
+                                 bool starts_inside_line)
     : source_(source),
       block_bytes_(std::max(block_bytes, std::size_t{1})),
       // Room for a block after the unfinished chunk of the one before.
-      buffer_(std::make_unique_for_overwrite<char[]>(block_bytes_ + max_chunk_bytes)) {}
+      buffer_(std::make_unique_for_overwrite<char[]>(block_bytes_ + max_chunk_bytes)),
+      inside_long_line_(starts_inside_line) {}
 
-void RecordScanner::refill() {
+void PdbLayoutReader::refill() {
     std::size_t kept = end_ - begin_;
     std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
     begin_ = 0;
@@ -75,7 +67,7 @@ void RecordScanner::refill() {
 
 // Cuts the next chunk as fgets into a 100-byte buffer would: up to and
 // including a line feed, or 99 bytes, or what is left at the end.
-bool RecordScanner::next_chunk(std::string_view& chunk) {
+bool PdbLayoutReader::next_chunk(std::string_view& chunk) {
     for (;;) {
         const char* begin = buffer_.get() + begin_;
         std::size_t available = end_ - begin_;
@@ -99,7 +91,7 @@ bool RecordScanner::next_chunk(std::string_view& chunk) {
     }
 }
 
-ScanOutcome RecordScanner::next_record(AtomXyz& atom) {
+ScanOutcome PdbLayoutReader::next_record(AtomXyz& atom) {
     std::string_view chunk;
     while (next_chunk(chunk)) {
         bool continues_line = inside_long_line_;

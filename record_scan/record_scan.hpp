@@ -1,8 +1,12 @@
-// Streams the atom records of a PDB or PQR file and delivers their X, Y, Z.
+// Streams the atom records of a structure file and delivers their X, Y, Z.
 //
-// The input is cut into chunks exactly as a 100-byte fgets buffer would cut
-// it (at most 99 bytes, the line feed kept), but it is read in large blocks
-// so that scanning costs little more than finding the line ends.
+// The input is recognised once, at its start: gzip is inflated on the fly,
+// other compressed formats are refused as unreadable, a UTF-8 byte-order
+// mark is dropped, and a text whose first line of substance opens a CIF
+// data block is read as mmCIF. Everything else is the fixed-column PDB
+// layout, cut into chunks exactly as a 100-byte fgets buffer would cut it,
+// but read in large blocks so that scanning costs little more than finding
+// the line ends.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +26,7 @@ enum class ScanOutcome {
     record,        // an AtomXyz has been delivered
     end_of_input,  // the input is exhausted
     incomplete,    // a selected record did not yield three numbers
-    read_error,    // the input failed part way: what came before it stands
+    read_error,    // the input failed or is damaged: what came before it stands
 };
 
 // Written by both tools when a record is incomplete; no line end follows.
@@ -57,29 +61,31 @@ private:
 // opened: reading one would only fail later, as a read error.
 std::FILE* open_structure_file(const char* path);
 
+// True when an open file already holds structure data, which a tool must
+// never overwrite: compressed data, an mmCIF text, or an atom record of the
+// PDB layout within its first MiB. Reads from the stream's position.
+bool holds_structure_data(std::FILE* stream);
+
+class InputReader;
+
 class RecordScanner {
 public:
     static constexpr std::size_t default_block_bytes = std::size_t{1} << 18;
 
     explicit RecordScanner(ByteSource& source,
                            std::size_t block_bytes = default_block_bytes);
+    ~RecordScanner();
+    RecordScanner(const RecordScanner&) = delete;
+    RecordScanner& operator=(const RecordScanner&) = delete;
 
-    // Reads chunks until one is an atom record and scans it; `atom` holds
-    // nothing of use unless the outcome is `record`.
+    // Reads until the next atom record and delivers it; `atom` holds
+    // nothing of use unless the outcome is `record`. With compressed input
+    // the rest of the stream is checked before `end_of_input` or
+    // `incomplete` is given: damage anywhere is a `read_error`.
     ScanOutcome next_record(AtomXyz& atom);
 
 private:
-    bool next_chunk(std::string_view& chunk);
-    void refill();
-
-    ByteSource& source_;
-    std::size_t block_bytes_;
-    std::unique_ptr<char[]> buffer_;
-    std::size_t begin_ = 0;  // first unconsumed byte in buffer_
-    std::size_t end_ = 0;    // one past the last byte read into buffer_
-    bool input_ended_ = false;
-    bool read_failed_ = false;
-    bool inside_long_line_ = false;  // the next chunk continues a line
+    std::unique_ptr<InputReader> reader_;
 };
 
 // The pieces of a record's judgement, exposed so they can be tested alone.

@@ -1,0 +1,44 @@
+// The deflate engine of ISA-L: it parses each gzip header and checks each
+// member's CRC-32 and length itself.
+#include <isa-l/igzip_lib.h>
+
+#include "gzip_source.hpp"
+
+namespace record_scan {
+namespace {
+
+class IsalInflater final : public Inflater {
+public:
+    IsalInflater() : state_(std::make_unique<inflate_state>()) {}
+
+    void start_member() override {
+        // A reset keeps the input still unread: the next member's bytes.
+        isal_inflate_reset(state_.get());
+        state_->crc_flag = ISAL_GZIP;
+    }
+
+    void give_input(const std::uint8_t* bytes, std::size_t count) override {
+        state_->next_in = const_cast<std::uint8_t*>(bytes);
+        state_->avail_in = static_cast<std::uint32_t>(count);
+    }
+
+    std::size_t input_left() const override { return state_->avail_in; }
+
+    Step inflate(char* into, std::size_t capacity) override {
+        state_->next_out = reinterpret_cast<std::uint8_t*>(into);
+        state_->avail_out = static_cast<std::uint32_t>(capacity);
+        if (isal_inflate(state_.get()) != ISAL_DECOMP_OK) return {0, Status::damaged};
+        Status status = state_->block_state == ISAL_BLOCK_FINISH ? Status::member_ended
+                                                                 : Status::inflating;
+        return {capacity - state_->avail_out, status};
+    }
+
+private:
+    std::unique_ptr<inflate_state> state_;
+};
+
+}  // namespace
+
+std::unique_ptr<Inflater> Inflater::make() { return std::make_unique<IsalInflater>(); }
+
+}  // namespace record_scan

@@ -1,0 +1,31 @@
+// The atoms of an mmCIF text: the rows of its _atom_site category, read
+// by the CIF syntax in one streaming pass and constant memory.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "record_scan.hpp"
+
+namespace record_scan {
+
+class MmcifReader {
+public:
+    // `text` starts at the first line of substance (the "data_" line).
+    explicit MmcifReader(ByteSource& text, std::size_t block_bytes = RecordScanner::default_block_bytes);
+    ~MmcifReader();
+    MmcifReader(const MmcifReader&) = delete;
+    MmcifReader& operator=(const MmcifReader&) = delete;
+
+    // `record` with the X, Y, Z of the next atom row; `end_of_input`;
+    // `incomplete` for a row whose coordinates are no numbers, a row cut
+    // short by the end of the input, or atom rows without Cartesian
+    // coordinates; `read_error` when the source fails.
+    ScanOutcome next_record(AtomXyz& atom);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace record_scan

@@ -1,0 +1,35 @@
+// The fixed-column PDB layout (PQR included): chunks cut as a 100-byte
+// fgets buffer cuts them, "ATOM"/"HETATM" chunks selected and scanned.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string_view>
+
+#include "record_scan.hpp"
+
+namespace record_scan {
+
+class PdbLayoutReader {
+public:
+    // `starts_inside_line`: the source begins part way into a line that
+    // cannot be a record, so everything up to its line feed is skipped.
+    PdbLayoutReader(ByteSource& source, std::size_t block_bytes, bool starts_inside_line);
+
+    ScanOutcome next_record(AtomXyz& atom);
+
+private:
+    bool next_chunk(std::string_view& chunk);
+    void refill();
+
+    ByteSource& source_;
+    std::size_t block_bytes_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t begin_ = 0;  // first unconsumed byte in buffer_
+    std::size_t end_ = 0;    // one past the last byte read into buffer_
+    bool input_ended_ = false;
+    bool read_failed_ = false;
+    bool inside_long_line_;  // the next chunk continues a line
+};
+
+}  // namespace record_scan

@@ -1,0 +1,40 @@
+#include "peekable_source.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace record_scan {
+
+PeekableSource::PeekableSource(ByteSource& source)
+    : source_(source), window_(std::make_unique_for_overwrite<char[]>(window_bytes)) {}
+
+std::string_view PeekableSource::peek(std::size_t wanted) {
+    wanted = std::min(wanted, window_bytes);
+    if (end_ - begin_ < wanted && begin_ > 0) {
+        std::memmove(window_.get(), window_.get() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    while (end_ - begin_ < wanted && !ended_ && !failed_) {
+        Block block = source_.read(window_.get() + end_, window_bytes - end_);
+        end_ += block.bytes;
+        failed_ = block.failed;
+        ended_ = block.bytes == 0;
+    }
+    return {window_.get() + begin_, end_ - begin_};
+}
+
+void PeekableSource::consume(std::size_t bytes) { begin_ += std::min(bytes, end_ - begin_); }
+
+ByteSource::Block PeekableSource::read(char* into, std::size_t capacity) {
+    if (begin_ < end_) {
+        std::size_t bytes = std::min(capacity, end_ - begin_);
+        std::memcpy(into, window_.get() + begin_, bytes);
+        begin_ += bytes;
+        return {bytes, false};
+    }
+    if (failed_ || ended_) return {0, failed_};
+    return source_.read(into, capacity);
+}
+
+}  // namespace record_scan
