@@ -1,16 +1,51 @@
-# cpack: a .deb and a .tar.gz of the installed tree.
+# cpack: a .deb with its files under /usr, and a .tar.gz whose one top
+# directory, structure-tools-VERSION-ARCH/, holds bin/ and share/ directly.
 set(CPACK_PACKAGE_NAME structure-tools)
-set(CPACK_PACKAGE_VENDOR "structure tools maintainers")
+set(CPACK_PACKAGE_VENDOR "The structure-tools authors")
 set(CPACK_PACKAGE_CONTACT "maintainers@users.noreply.c-seed-56b8a127.example")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "boxreach and xyzdump: coordinate tools for PDB and PQR files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "coordinate tools for PDB and PQR structure files")
+set(CPACK_PACKAGE_DESCRIPTION
+"boxreach reports how far the atoms of a structure file reach, per axis,
+from a given centre; xyzdump writes the X, Y and Z coordinates of every
+atom as CSV rows. Both read the fixed-column PDB layout and its PQR
+variant, stream the file once in constant memory, and answer 1 for a
+complete run and 2 for a failure.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_PROCESSOR})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The structure-tools authors <${CPACK_PACKAGE_CONTACT}>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Left unset, the prefix is /usr for the .deb and the top directory for
+# the tarball.
+unset(CPACK_PACKAGING_INSTALL_PREFIX)
 # The tests and benchmark helpers are never installed.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};ALL;/")
+
+# The copyright file (Debian's machine-readable layout, the licence text
+# taken from LICENSE) and the changelog, where Debian policy puts them.
+set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME})
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license_text)
+string(FIND "${license_text}" "Permission is hereby granted" permission_start)
+string(SUBSTRING "${license_text}" ${permission_start} -1 license_paragraphs)
+string(STRIP "${license_paragraphs}" license_paragraphs)
+string(REPLACE "\n\n" "\n.\n" license_paragraphs "${license_paragraphs}")
+string(REPLACE "\n" "\n " license_paragraphs " ${license_paragraphs}")
+configure_file(packaging/copyright.in copyright @ONLY)
+
+# A changelog whose newest entry names another version would mislead.
+file(STRINGS packaging/changelog changelog_head LIMIT_COUNT 1)
+if(NOT changelog_head MATCHES "^${CPACK_PACKAGE_NAME} \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "packaging/changelog: the newest entry is not ${PROJECT_VERSION}: ${changelog_head}")
+endif()
+add_custom_command(OUTPUT changelog.gz
+    COMMAND gzip -9 -n -c ${PROJECT_SOURCE_DIR}/packaging/changelog > changelog.gz
+    DEPENDS packaging/changelog VERBATIM)
+add_custom_target(changelog ALL DEPENDS changelog.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+        DESTINATION ${doc_dir})
+
 include(CPack)
