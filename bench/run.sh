@@ -10,6 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 megabytes=${1:-200}
 rounds=5
+# Peak memory comes from GNU time; without it the report would have blanks.
+[ -x /usr/bin/time ] || { echo "bench/run.sh: /usr/bin/time (GNU time) is missing; scripts/install-deps installs it"; exit 2; }
 
 cmake --workflow --preset release >/dev/null
 bin=build/release/bin
