@@ -8,7 +8,14 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/structure-package.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# cpack and cmake --install rewrite the build's install manifest, which a
+# user's uninstall reads: theirs is put back on exit.
+manifest="$build/install_manifest.txt"
+if [ -e "$manifest" ]; then cp -p "$manifest" "$work/manifest"; fi
+restore_manifest() {
+    if [ -e "$work/manifest" ]; then mv "$work/manifest" "$manifest"; else rm -f "$manifest"; fi
+}
+trap 'restore_manifest; rm -rf "$work"' EXIT
 
 (cd "$build" && cpack -B "$work/packages" >/dev/null)
 deb=$(ls "$work"/packages/*.deb)
