@@ -1,10 +1,26 @@
+#include <sys/stat.h>
+
+#include <cstring>
 #include <filesystem>
 
 #include "record_scan.hpp"
 
 namespace record_scan {
+namespace {
 
+// Standard input stands for the file when it is open and no directory (a
+// shell can open a directory with `< dir`; reading it would only fail later).
+std::FILE* standard_input() {
+    struct stat status;
+    if (fstat(fileno(stdin), &status) != 0 || S_ISDIR(status.st_mode)) return nullptr;
+    return stdin;
+}
+
+}  // namespace
+
+// "-" is standard input, as Unix tools read it; "./-" reaches a file so named.
 std::FILE* open_structure_file(const char* path) {
+    if (std::strcmp(path, "-") == 0) return standard_input();
     std::error_code ignored;
     return std::filesystem::is_directory(path, ignored) ? nullptr : std::fopen(path, "r");
 }
