@@ -1,13 +1,14 @@
 // xyzdump INPUT OUTPUT: the X, Y, Z of every atom record of a PQR (or PDB)
-// file, one "%f,%f,%f" row each, into a new CSV file.
+// file, one "%f,%f,%f" row each, into a new CSV file. "-" is standard input
+// as INPUT and standard output as OUTPUT.
 //
 // Exit status 1 means a complete run and 2 a failure: callers test for 1.
 #include <cstdio>
-#include <filesystem>
 #include <string_view>
 
 #include "csv_rows.hpp"
 #include "record_scan.hpp"
+#include "row_output.hpp"
 
 namespace {
 
@@ -21,15 +22,9 @@ int fail(std::string_view message) {
     return status_failed;
 }
 
-// Creating the output would empty the input if both name one file.
-bool same_regular_file(const char* input, const char* output) {
-    std::error_code ignored;
-    return std::filesystem::is_regular_file(input, ignored) &&
-           std::filesystem::equivalent(input, output, ignored);
-}
-
 // Copies a row per record; the message of the first failure, or none.
-// The rows read so far stay, whatever ended the input.
+// The rows read so far stay, whatever ended the input, and are flushed
+// before the message, which may follow them into the same standard output.
 std::string_view copy_rows(std::FILE* input, std::FILE* output) {
     record_scan::FileSource source(input);
     record_scan::RecordScanner scanner(source);
@@ -51,14 +46,14 @@ int main(int argc, char** argv) {
 
     std::FILE* input = record_scan::open_structure_file(argv[1]);
     if (input == nullptr) return fail("PQR file can not be opened .\n");
-    std::FILE* output = same_regular_file(argv[1], argv[2]) ? nullptr : std::fopen(argv[2], "w");
-    if (output == nullptr) {
+    xyzdump::RowOutput output = xyzdump::open_row_output(argv[2], input);
+    if (output.stream == nullptr) {
         std::fclose(input);
         return fail(cannot_write);
     }
 
-    std::string_view failure = copy_rows(input, output);
+    std::string_view failure = copy_rows(input, output.stream);
     std::fclose(input);
-    if (std::fclose(output) != 0 && failure.empty()) failure = cannot_write;
+    if (!xyzdump::close_row_output(output) && failure.empty()) failure = cannot_write;
     return failure.empty() ? status_complete : fail(failure);
 }
