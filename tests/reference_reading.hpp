@@ -1,9 +1,13 @@
 // The plain, obviously correct reading that every fast path is checked
 // against: chunks cut by a getc loop as a 100-byte fgets buffer cuts them,
 // numbers read by sscanf, and on top the rules for touching fields, short
-// chunks, the rest of long lines and read errors.
+// chunks, the rest of long lines and read errors. In front of it, the
+// input recognised as a whole: gzip inflated by zlib in one go, other
+// compressions refused, a byte-order mark dropped, mmCIF handed to the
+// whole-text CIF reading.
 #pragma once
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -13,7 +17,10 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "record_scan.hpp"
+#include "reference_cif.hpp"
 
 namespace reference {
 
@@ -60,6 +67,10 @@ inline std::optional<AtomXyz> scan_chunk(const std::string& chunk) {
 struct Reading {
     std::vector<AtomXyz> records;
     record_scan::ScanOutcome end = record_scan::ScanOutcome::end_of_input;
+    // Set for damaged compressed data and for a failed read of an mmCIF
+    // text: a reader may have delivered any records before the read error
+    // (how many depends on where it noticed), so only `end` is known.
+    bool only_end_known = false;
 };
 
 // Reads a whole stream chunk by chunk with getc, up to the first outcome
@@ -94,7 +105,7 @@ inline Reading read_stream(std::FILE* stream) {
 }
 
 // The same over bytes in memory that fail to read after `fail_after` of them.
-inline Reading read_bytes(const std::string& bytes, std::size_t fail_after = std::string::npos) {
+inline Reading read_pdb_layout(const std::string& bytes, std::size_t fail_after = std::string::npos) {
     struct Cookie {
         const std::string* bytes;
         std::size_t offset;
@@ -114,6 +125,94 @@ inline Reading read_bytes(const std::string& bytes, std::size_t fail_after = std
     Reading reading = read_stream(stream);
     std::fclose(stream);
     return reading;
+}
+
+inline bool starts_with(const std::string& bytes, const std::string& prefix) {
+    return bytes.compare(0, prefix.size(), prefix) == 0;
+}
+
+// Every member of a gzip stream inflated by zlib; nothing when the stream
+// is damaged, cut short, or followed by bytes that begin no member.
+inline std::optional<std::string> gunzip(const std::string& bytes) {
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK) return std::nullopt;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    std::string text;
+    std::optional<std::string> result;
+    for (;;) {
+        char out[1 << 16];
+        stream.next_out = reinterpret_cast<Bytef*>(out);
+        stream.avail_out = sizeof out;
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        text.append(out, sizeof out - stream.avail_out);
+        if (status == Z_STREAM_END && stream.avail_in == 0) {
+            result = std::move(text);
+            break;
+        }
+        if (status == Z_STREAM_END) inflateReset(&stream);  // the next member's header is checked
+        else if (status != Z_OK) break;                     // damaged, or cut short (Z_BUF_ERROR)
+    }
+    inflateEnd(&stream);
+    return result;
+}
+
+// bzip2, xz, zstd and zip are never taken for text.
+inline bool refused_compression(const std::string& bytes) {
+    const bool bzip2 = starts_with(bytes, "BZh") && bytes.size() > 3 && bytes[3] >= '1' && bytes[3] <= '9';
+    return bzip2 || starts_with(bytes, std::string("\xFD" "7zXZ\0", 6)) ||
+           starts_with(bytes, "\x28\xB5\x2F\xFD") || starts_with(bytes, "PK\x03\x04");
+}
+
+// Where the data_ line begins when the first line that is neither blank
+// nor a comment opens a CIF data block (after blanks and tabs, any case).
+inline std::optional<std::size_t> data_line_start(const std::string& text) {
+    for (std::size_t begin = 0; begin < text.size();) {
+        std::size_t end = std::min(text.find('\n', begin), text.size());
+        std::size_t first = begin;
+        while (first < end && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
+        if (first < end && text[first] != '#') {
+            std::size_t keyword = text.find_first_not_of(" \t", begin);
+            if (cif::lowered(text.substr(keyword, 5)) == "data_") return begin;
+            return std::nullopt;
+        }
+        begin = end + 1;
+    }
+    return std::nullopt;
+}
+
+// The atoms of a whole mmCIF text.
+inline Reading read_cif(const std::string& text) {
+    Reading reading;
+    reading.end = cif::Reader().read(text, reading.records);
+    return reading;
+}
+
+// A text after decompression: its byte-order mark dropped, then read as
+// mmCIF or by the PDB layout.
+inline Reading read_text(const std::string& text, std::size_t fail_after = std::string::npos) {
+    const std::string mark = "\xEF\xBB\xBF";
+    std::string body = text;
+    if (starts_with(text, mark) && (fail_after == std::string::npos || fail_after >= mark.size())) {
+        body = text.substr(mark.size());
+        if (fail_after != std::string::npos) fail_after -= mark.size();
+    }
+    const std::optional<std::size_t> cif_start = data_line_start(body.substr(0, fail_after));
+    if (!cif_start) return read_pdb_layout(body, fail_after);
+    if (fail_after != std::string::npos) return {{}, record_scan::ScanOutcome::read_error, true};
+    return read_cif(body.substr(*cif_start));
+}
+
+// Any input as the tools get it, failing to read after `fail_after` bytes.
+inline Reading read_bytes(const std::string& bytes, std::size_t fail_after = std::string::npos) {
+    const Reading damaged{{}, record_scan::ScanOutcome::read_error, true};
+    if (starts_with(bytes, "\x1F\x8B")) {
+        if (fail_after != std::string::npos) return damaged;
+        std::optional<std::string> text = gunzip(bytes);
+        return text ? read_text(*text) : damaged;
+    }
+    if (refused_compression(bytes)) return {{}, record_scan::ScanOutcome::read_error};
+    return read_text(bytes, fail_after);
 }
 
 // What boxreach should print for a reading about the centre given as text.
