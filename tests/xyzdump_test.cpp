@@ -138,9 +138,12 @@ TEST(Xyzdump, DevicesAndPipelines) {
     ProgramRun null_run = run_program(XYZDUMP_PATH, {"/dev/null", "/dev/null"});
     EXPECT_EQ(null_run.out, "");
     EXPECT_EQ(null_run.status, complete);
-    ProgramRun piped = run_program(XYZDUMP_PATH, {"/dev/stdin", "/dev/stdout"}, input);
-    EXPECT_EQ(piped.out, row("1", "2", "3") + row("-4", "5", "6"));
-    EXPECT_EQ(piped.status, complete);
+    for (const char* name : {"/dev/stdin", "-"}) {
+        const char* output = name[0] == '-' ? "-" : "/dev/stdout";
+        ProgramRun piped = run_program(XYZDUMP_PATH, {name, output}, input);
+        EXPECT_EQ(piped.out, row("1", "2", "3") + row("-4", "5", "6")) << name;
+        EXPECT_EQ(piped.status, complete) << name;
+    }
 }
 
 TEST(Xyzdump, ShippedSample) {
