@@ -1,11 +1,17 @@
 #include "gzip_source.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace record_scan {
 namespace {
 
 constexpr std::size_t input_bytes = std::size_t{1} << 17;
+
+// How much of a member's start is handed to the engine in one piece. ISA-L
+// rejects a correct header CRC when the header arrives in fragments, and
+// real headers are far shorter than this.
+constexpr std::size_t member_start_bytes = std::size_t{1} << 16;
 
 // Both engines count in 32 bits.
 constexpr std::size_t largest_output = std::size_t{1} << 30;
@@ -26,7 +32,13 @@ ByteSource::Block GzipSource::read(char* into, std::size_t capacity) {
             if (!next_member_follows()) break;
             inflater_->start_member();
             phase_ = Phase::inflating;
+            member_starts_ = true;
         }
+        if (member_starts_ && !gather_member_start()) {
+            phase_ = Phase::damaged;
+            break;
+        }
+        member_starts_ = false;
         bool input_ended = false;
         if (inflater_->input_left() == 0) {
             Block block = refill();
@@ -60,7 +72,27 @@ bool GzipSource::rest_is_intact() {
 ByteSource::Block GzipSource::refill() {
     Block block = compressed_.read(reinterpret_cast<char*>(input_.get()), input_bytes);
     inflater_->give_input(input_.get(), block.bytes);
+    given_ = block.bytes;
     return block;
+}
+
+// Moves what is left of the input to the front and tops it up, so that the
+// member's header lies in one piece; false when the source fails.
+bool GzipSource::gather_member_start() {
+    std::size_t left = inflater_->input_left();
+    if (left >= member_start_bytes) return true;
+    std::memmove(input_.get(), input_.get() + given_ - left, left);
+    std::size_t filled = left;
+    while (filled < member_start_bytes) {
+        Block block = compressed_.read(reinterpret_cast<char*>(input_.get()) + filled,
+                                       input_bytes - filled);
+        if (block.failed) return false;
+        if (block.bytes == 0) break;
+        filled += block.bytes;
+    }
+    inflater_->give_input(input_.get(), filled);
+    given_ = filled;
+    return true;
 }
 
 // After a member: the end of the stream, or bytes that must begin the next

@@ -46,10 +46,13 @@ private:
 
     Block refill();
     bool next_member_follows();
+    bool gather_member_start();
 
     ByteSource& compressed_;
     std::unique_ptr<Inflater> inflater_;
     std::unique_ptr<std::uint8_t[]> input_;
+    std::size_t given_ = 0;  // bytes of input_ last handed to the inflater
+    bool member_starts_ = true;
     Phase phase_ = Phase::inflating;
 };
 

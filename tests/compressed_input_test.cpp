@@ -131,6 +131,49 @@ TEST(CompressedInput, DamageIsAReadErrorWhereverItLies) {
     }
 }
 
+TEST(CompressedInput, HeaderFieldsAreCheckedAsTheFormatSays) {
+    const std::string text = structure(200, 8);
+    const std::string want = plain_answer(text);
+    const std::string read_error = std::to_string(static_cast<int>(ScanOutcome::read_error));
+    char name[] = "in.pdb", comment[] = "made for the tests";
+    unsigned char extra[] = "BC\x02\x00\x10\x00";
+    gz_header fields{};
+    fields.name = reinterpret_cast<Bytef*>(name);
+    fields.comment = reinterpret_cast<Bytef*>(comment);
+    fields.extra = extra;
+    fields.extra_len = 6;
+    fields.hcrc = 1;
+    fields.time = 1234567;
+    const std::string full = gzip_writer::member(text, 6, &fields);
+    const std::size_t header_crc = full.find(comment) + sizeof comment;  // after its zero byte
+    auto changed = [](std::string bytes, std::size_t at, char mask) {
+        bytes[at] = static_cast<char>(bytes[at] ^ mask);
+        return bytes;
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {"name, comment, extra field and header CRC", full, want},
+        {"time stamp changed", changed(gzip_writer::member(text), 5, 0x55), want},
+        {"operating system changed", changed(gzip_writer::member(text), 9, 0x11), want},
+        {"reserved flag", changed(gzip_writer::member(text), 3, 0x20), read_error},
+        {"reserved flag beside others", changed(full, 3, '\x80'), read_error},
+        {"header CRC wrong", changed(full, header_crc, 0x01), read_error},
+        {"not deflate", changed(gzip_writer::member(text), 2, 0x01), read_error},
+    };
+    for (const Case& c : cases) {
+        for (std::size_t piece : {std::size_t{1}, std::size_t{1} << 20}) {
+            MemorySource source(c.bytes, [piece] { return piece; });
+            std::string got = scan_all(source, 4096);
+            if (c.outcome == read_error) got = got.substr(got.size() - read_error.size());
+            EXPECT_EQ(got, c.outcome) << c.name << ", pieces of " << piece;
+        }
+    }
+}
+
 TEST(CompressedInput, ToolsAnswerAsForThePlainFile) {
     ScratchDir dir;
     const std::string text = structure(5000, 6);

@@ -9,11 +9,13 @@
 
 namespace gzip_writer {
 
-// One complete member holding `text`, compressed at `level` (0 stores).
-inline std::string member(const std::string& text, int level = 6) {
+// One complete member holding `text`, compressed at `level` (0 stores),
+// with the optional header fields of `header` when one is given.
+inline std::string member(const std::string& text, int level = 6, gz_header* header = nullptr) {
     z_stream stream{};
     if (deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw std::runtime_error("deflateInit2 failed");
+    if (header != nullptr) deflateSetHeader(&stream, header);
     std::string out(deflateBound(&stream, text.size()) + 64, '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
     stream.avail_in = static_cast<uInt>(text.size());
