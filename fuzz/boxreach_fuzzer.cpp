@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fuzz::ToolRun run = fuzz::run_entry(boxreach_main, {"boxreach", path, centre[0], centre[1], centre[2]});
     fuzz::require_same(run.out, reference::boxreach_output(reading, centre), "boxreach output");
-    const int status = reading.end == record_scan::ScanOutcome::incomplete ? 2 : 1;
+    const int status = reading.end == record_scan::ScanOutcome::end_of_input ? 1 : 2;
     fuzz::require_same(std::to_string(run.status), std::to_string(status), "boxreach status");
     return 0;
 }

@@ -11,11 +11,14 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/structure-fuzz-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for target in scanner boxreach xyzdump; do
+for target in scanner cif boxreach xyzdump; do
     mkdir -p "$work/$target"
+    # A target's dictionary of tokens, where it has one (fuzz/cif.dict).
+    dict=()
+    [ -e "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
     # New inputs go to the scratch corpus; the shipped seeds stay as they are.
     if "$fuzzers/${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-            -artifact_prefix="$work/$target-" -print_final_stats=1 \
+            -artifact_prefix="$work/$target-" -print_final_stats=1 "${dict[@]}" \
             "$work/$target" fuzz/seeds >"$work/$target.log" 2>&1; then
         echo "$target: $(grep -o 'Done [0-9]* runs in [0-9]* second(s)' "$work/$target.log")"
     else

@@ -15,10 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::string rows = reference::xyzdump_rows(reading);
     const bool incomplete = reading.end == record_scan::ScanOutcome::incomplete;
+    const bool unreadable = reading.end == record_scan::ScanOutcome::read_error;
 
     fuzz::ToolRun run = fuzz::run_entry(xyzdump_main, {"xyzdump", input, output});
-    fuzz::require_same(read_file(output), rows, "xyzdump rows");
-    fuzz::require_same(run.out, incomplete ? "XYZ is not complete" : "", "xyzdump output");
-    fuzz::require_same(std::to_string(run.status), incomplete ? "2" : "1", "xyzdump status");
+    // Damaged compressed data: the rows before the read error are open.
+    if (!reading.only_end_known) fuzz::require_same(read_file(output), rows, "xyzdump rows");
+    fuzz::require_same(run.out, incomplete ? "XYZ is not complete" : unreadable ? "PQR file can not be read .\n" : "",
+                       "xyzdump output");
+    fuzz::require_same(std::to_string(run.status), incomplete || unreadable ? "2" : "1", "xyzdump status");
     return 0;
 }

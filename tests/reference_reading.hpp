@@ -71,6 +71,9 @@ struct Reading {
     // text: a reader may have delivered any records before the read error
     // (how many depends on where it noticed), so only `end` is known.
     bool only_end_known = false;
+    // A failed read of an mmCIF text whose readable part already holds an
+    // incomplete row: "incomplete" is as right as the read error.
+    bool end_may_be_incomplete = false;
 };
 
 // Reads a whole stream chunk by chunk with getc, up to the first outcome
@@ -197,10 +200,13 @@ inline Reading read_text(const std::string& text, std::size_t fail_after = std::
         body = text.substr(mark.size());
         if (fail_after != std::string::npos) fail_after -= mark.size();
     }
-    const std::optional<std::size_t> cif_start = data_line_start(body.substr(0, fail_after));
+    const std::string readable = body.substr(0, fail_after);
+    const std::optional<std::size_t> cif_start = data_line_start(readable);
     if (!cif_start) return read_pdb_layout(body, fail_after);
-    if (fail_after != std::string::npos) return {{}, record_scan::ScanOutcome::read_error, true};
-    return read_cif(body.substr(*cif_start));
+    if (fail_after == std::string::npos) return read_cif(body.substr(*cif_start));
+    Reading failed{{}, record_scan::ScanOutcome::read_error, true};
+    failed.end_may_be_incomplete = read_cif(readable.substr(*cif_start)).end == record_scan::ScanOutcome::incomplete;
+    return failed;
 }
 
 // Any input as the tools get it, failing to read after `fail_after` bytes.

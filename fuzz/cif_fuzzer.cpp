@@ -1,0 +1,42 @@
+// The streaming mmCIF reader against the whole-text CIF reading, over
+// inputs handed out in pieces of random size (from one byte) through blocks
+// of random size, so that every token, quote, comment and text field
+// straddles a read boundary somewhere.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz_support.hpp"
+#include "memory_source.hpp"
+
+namespace {
+
+std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes) {
+    record_scan::RecordScanner scanner(source, block_bytes);
+    record_scan::AtomXyz atom;
+    std::string text;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
+        text += fuzz::describe(atom);
+    return text + fuzz::describe(outcome);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    // The last two bytes steer the reading; the rest follows a data_ line,
+    // so that every input is read as mmCIF whatever it begins with.
+    const unsigned steer = data[size - 2] | (data[size - 1] << 8);
+    fuzz::Draws draws(steer);
+    const std::string text = "data_x\n" + std::string(reinterpret_cast<const char*>(data), size - 2);
+
+    const std::string want = fuzz::describe(reference::read_bytes(text));
+    MemorySource whole(text);
+    fuzz::require_same(scan_all(whole, record_scan::RecordScanner::default_block_bytes), want,
+                       "whole-input reading");
+    const std::size_t largest_piece = 1 + draws.below(steer & 1 ? 8 : 300);
+    MemorySource pieces(text, [&] { return 1 + draws.below(largest_piece); });
+    fuzz::require_same(scan_all(pieces, 1 + draws.below(300)), want, "piecewise reading");
+    return 0;
+}
