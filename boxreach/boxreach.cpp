@@ -1,6 +1,7 @@
 // boxreach FILE CX CY CZ: per axis, how far the atoms of a structure file
 // reach from a given centre, as the radius and diameter of the smallest
-// axis-aligned box centred there that holds them all.
+// axis-aligned box centred there that holds them all. FILE "-" is standard
+// input.
 //
 // Exit status 1 means a complete run and 2 a failure: callers test for 1.
 #include <cmath>
