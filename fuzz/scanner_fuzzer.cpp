@@ -12,8 +12,9 @@
 
 namespace {
 
-std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes) {
-    record_scan::RecordScanner scanner(source, block_bytes);
+std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes,
+                     record_scan::Kernel kernel = record_scan::fastest_kernel()) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
     record_scan::AtomXyz atom;
     std::string text;
     record_scan::ScanOutcome outcome;
@@ -51,12 +52,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t fail_after = steer & 1 ? draws.below(bytes.size() + 1) : std::string::npos;
 
     const reference::Reading want = reference::read_bytes(bytes, fail_after);
-    MemorySource whole(bytes, {}, fail_after);
-    require_agreement(scan_all(whole, record_scan::RecordScanner::default_block_bytes), want,
-                      "whole-input reading");
     const std::size_t largest_piece = 1 + draws.below(200);
-    MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
-    require_agreement(scan_all(pieces, 1 + draws.below(300)), want, "piecewise reading");
+    // Every kernel this machine can run, the portable one included.
+    for (record_scan::Kernel kernel : record_scan::available_kernels()) {
+        MemorySource whole(bytes, {}, fail_after);
+        require_agreement(scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
+                          want, "whole-input reading");
+        MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
+        require_agreement(scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
+    }
 
     // Inflated, the text reads as it does plain; its start is not searched
     // for a signature again.

@@ -4,6 +4,7 @@
 #include "number_scan.hpp"
 #include "pdb_columns.hpp"
 #include "pdb_layout_reader.hpp"
+#include "pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {
@@ -47,12 +48,15 @@ bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
 }
 
 PdbLayoutReader::PdbLayoutReader(ByteSource& source, std::size_t block_bytes,
-                                 bool starts_inside_line)
+                                 bool starts_inside_line, Kernel kernel)
     : source_(source),
       block_bytes_(std::max(block_bytes, std::size_t{1})),
-      // Room for a block after the unfinished chunk of the one before.
-      buffer_(std::make_unique_for_overwrite<char[]>(block_bytes_ + max_chunk_bytes)),
-      inside_long_line_(starts_inside_line) {}
+      // Room for a block after what is kept of the one before: less than a
+      // chunk, or less than a kernel's look-ahead.
+      buffer_(std::make_unique_for_overwrite<char[]>(
+          block_bytes_ + std::max(max_chunk_bytes, plain_lines_lookahead))),
+      inside_long_line_(starts_inside_line),
+      read_plain_lines_(plain_lines_reader(kernel)) {}
 
 void PdbLayoutReader::refill() {
     std::size_t kept = end_ - begin_;
@@ -91,9 +95,29 @@ bool PdbLayoutReader::next_chunk(std::string_view& chunk) {
     }
 }
 
+// Tops the buffer up to a kernel's look-ahead, then lets the kernel decode
+// the plain lines ahead. False when it took none: the next line is the
+// exact reader's.
+bool PdbLayoutReader::decode_plain_lines() {
+    if (inside_long_line_) return false;
+    while (end_ - begin_ < plain_lines_lookahead && !input_ended_ && !read_failed_) refill();
+    PlainRun run =
+        read_plain_lines_(buffer_.get() + begin_, end_ - begin_, decoded_, decoded_capacity);
+    begin_ += run.bytes;
+    decoded_count_ = run.records;
+    delivered_ = 0;
+    return run.bytes != 0;
+}
+
 ScanOutcome PdbLayoutReader::next_record(AtomXyz& atom) {
-    std::string_view chunk;
-    while (next_chunk(chunk)) {
+    for (;;) {
+        if (delivered_ < decoded_count_) [[likely]] {
+            atom = decoded_[delivered_++];
+            return ScanOutcome::record;
+        }
+        if (decode_plain_lines()) continue;
+        std::string_view chunk;
+        if (!next_chunk(chunk)) break;
         bool continues_line = inside_long_line_;
         inside_long_line_ = chunk.size() == max_chunk_bytes && chunk.back() != '\n';
         // The rest of a long line is never a record, whatever it begins with.

@@ -1,11 +1,15 @@
 // The fixed-column PDB layout (PQR included): chunks cut as a 100-byte
 // fgets buffer cuts them, "ATOM"/"HETATM" chunks selected and scanned.
+// Two readers share the buffer: a kernel that decodes runs of plain lines
+// in one go (pdb_plain_lines.hpp), and the exact reader, chunk by chunk,
+// for every line the kernel stops at.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string_view>
 
+#include "pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {
@@ -14,11 +18,15 @@ class PdbLayoutReader {
 public:
     // `starts_inside_line`: the source begins part way into a line that
     // cannot be a record, so everything up to its line feed is skipped.
-    PdbLayoutReader(ByteSource& source, std::size_t block_bytes, bool starts_inside_line);
+    PdbLayoutReader(ByteSource& source, std::size_t block_bytes, bool starts_inside_line,
+                    Kernel kernel = fastest_kernel());
 
     ScanOutcome next_record(AtomXyz& atom);
 
 private:
+    static constexpr std::size_t decoded_capacity = 128;
+
+    bool decode_plain_lines();
     bool next_chunk(std::string_view& chunk);
     void refill();
 
@@ -30,6 +38,10 @@ private:
     bool input_ended_ = false;
     bool read_failed_ = false;
     bool inside_long_line_;  // the next chunk continues a line
+    PlainLinesReader read_plain_lines_;
+    AtomXyz decoded_[decoded_capacity];  // records the kernel read ahead
+    std::size_t decoded_count_ = 0;
+    std::size_t delivered_ = 0;          // of decoded_
 };
 
 }  // namespace record_scan

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string_view>
 
 namespace record_scan {
@@ -67,14 +68,27 @@ std::FILE* open_structure_file(const char* path);
 // PDB layout within its first MiB. Reads from the stream's position.
 bool holds_structure_data(std::FILE* stream);
 
+// How the common lines of the PDB layout are read: every kernel gives the
+// same records. `portable` is plain C++ and runs everywhere; another runs
+// only where the machine has the instructions it is named for.
+enum class Kernel { portable, avx2 };
+
+// The kernels this machine can run, checked once at run time; the portable
+// one first, the fastest last.
+std::span<const Kernel> available_kernels();
+Kernel fastest_kernel();
+std::string_view kernel_name(Kernel kernel);
+
 class InputReader;
 
 class RecordScanner {
 public:
     static constexpr std::size_t default_block_bytes = std::size_t{1} << 18;
 
+    // A kernel this machine cannot run is replaced by the portable one.
     explicit RecordScanner(ByteSource& source,
-                           std::size_t block_bytes = default_block_bytes);
+                           std::size_t block_bytes = default_block_bytes,
+                           Kernel kernel = fastest_kernel());
     ~RecordScanner();
     RecordScanner(const RecordScanner&) = delete;
     RecordScanner& operator=(const RecordScanner&) = delete;

@@ -13,8 +13,8 @@ namespace record_scan {
 
 class InputReader {
 public:
-    InputReader(ByteSource& source, std::size_t block_bytes)
-        : raw_(source), block_bytes_(block_bytes) {}
+    InputReader(ByteSource& source, std::size_t block_bytes, Kernel kernel)
+        : raw_(source), block_bytes_(block_bytes), kernel_(kernel) {}
 
     ScanOutcome next_record(AtomXyz& atom) {
         if (pdb_) [[likely]] return settled(pdb_->next_record(atom));
@@ -40,7 +40,8 @@ private:
         if (start.layout == TextLayout::mmcif)
             cif_ = std::make_unique<MmcifReader>(*text_, block_bytes_);
         else
-            pdb_ = std::make_unique<PdbLayoutReader>(*text_, block_bytes_, start.inside_line);
+            pdb_ = std::make_unique<PdbLayoutReader>(*text_, block_bytes_, start.inside_line,
+                                                     kernel_);
     }
 
     // Damage may have turned the text into garbage long before the check
@@ -53,6 +54,7 @@ private:
 
     PeekableSource raw_;
     std::size_t block_bytes_;
+    Kernel kernel_;
     bool refused_ = false;
     std::unique_ptr<GzipSource> gzip_;
     std::unique_ptr<PeekableSource> text_;
@@ -60,8 +62,8 @@ private:
     std::unique_ptr<MmcifReader> cif_;
 };
 
-RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes)
-    : reader_(std::make_unique<InputReader>(source, block_bytes)) {}
+RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes, Kernel kernel)
+    : reader_(std::make_unique<InputReader>(source, block_bytes, kernel)) {}
 
 RecordScanner::~RecordScanner() = default;
 

@@ -1,18 +1,22 @@
 // The scanner over tables of inputs: which chunks are records, what they
-// yield, and that the block reading never shows through.
+// yield, and that the block reading never shows through; every table is
+// read by each kernel this machine can run.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "memory_source.hpp"
 #include "record_scan.hpp"
+#include "reference_reading.hpp"
 
 namespace {
 
 using namespace std::string_literals;
+using record_scan::Kernel;
 using record_scan::ScanOutcome;
 
 // One line of the outcomes: "R x y z" per record, then how it ended.
@@ -30,8 +34,8 @@ std::string rec(const char* x, const char* y, const char* z) {
     return format_record(values[0], values[1], values[2]);
 }
 
-std::string scan_all(MemorySource& source, std::size_t block_bytes = 1 << 20) {
-    record_scan::RecordScanner scanner(source, block_bytes);
+std::string scan_all(MemorySource& source, Kernel kernel, std::size_t block_bytes = 1 << 20) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
     record_scan::AtomXyz atom;
     std::string outcomes;
     for (;;) {
@@ -44,10 +48,30 @@ std::string scan_all(MemorySource& source, std::size_t block_bytes = 1 << 20) {
     }
 }
 
-std::string scan_all(const std::string& input) {
+std::string scan_all(const std::string& input, Kernel kernel) {
     MemorySource source(input);
-    return scan_all(source);
+    return scan_all(source, kernel);
 }
+
+// The plain reading's outcomes in the same form.
+std::string read_plainly(const std::string& input) {
+    reference::Reading reading = reference::read_bytes(input);
+    std::string outcomes;
+    for (const record_scan::AtomXyz& atom : reading.records)
+        outcomes += format_record(atom.x, atom.y, atom.z);
+    switch (reading.end) {
+        case ScanOutcome::incomplete: return outcomes + "incomplete";
+        case ScanOutcome::read_error: return outcomes + "read error";
+        default: return outcomes + "end";
+    }
+}
+
+class RecordScanner : public ::testing::TestWithParam<Kernel> {};
+
+INSTANTIATE_TEST_SUITE_P(EveryKernel, RecordScanner,
+                         ::testing::ValuesIn(record_scan::available_kernels().begin(),
+                                             record_scan::available_kernels().end()),
+                         [](const auto& kernel) { return std::string(kernel_name(kernel.param)); });
 
 // A record of the PDB layout with its coordinates in columns 31-54.
 std::string atom_line(const char* x, const char* y, const char* z, const char* keyword = "ATOM  ") {
@@ -68,7 +92,7 @@ struct Case {
     std::string outcomes;
 };
 
-TEST(RecordScanner, OutcomesOverATableOfInputs) {
+TEST_P(RecordScanner, OutcomesOverATableOfInputs) {
     const std::string a = atom_line("12.345", "-6.789", "0.001");
     const std::string a_rec = rec("12.345", "-6.789", "0.001");
     const std::string h = atom_line("-1.5", "2.25", "1e2", "HETATM");
@@ -107,10 +131,10 @@ TEST(RecordScanner, OutcomesOverATableOfInputs) {
         {"exponent, hexadecimal and special forms", head + "1e2 0x1p3 -inf\n",
          rec("100", "8", "-inf") + "end"},
     };
-    for (const Case& c : cases) EXPECT_EQ(scan_all(c.input), c.outcomes) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(scan_all(c.input, GetParam()), c.outcomes) << c.name;
 }
 
-TEST(RecordScanner, LongLinesArriveInChunksOf99) {
+TEST_P(RecordScanner, LongLinesArriveInChunksOf99) {
     const std::string head = "ATOM      1  CA  ALA A   1    ";
     const std::string a = atom_line("1.000", "2.000", "3.000");
     const std::string a_rec = rec("1", "2", "3");
@@ -129,10 +153,10 @@ TEST(RecordScanner, LongLinesArriveInChunksOf99) {
          a_rec + a_rec + "end"},
         {"numbers cut at byte 99", padded(head, 97) + "1 2 3\n", "incomplete"},
     };
-    for (const Case& c : cases) EXPECT_EQ(scan_all(c.input), c.outcomes) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(scan_all(c.input, GetParam()), c.outcomes) << c.name;
 }
 
-TEST(RecordScanner, ReadErrorIsNotTheEndOfInput) {
+TEST_P(RecordScanner, ReadErrorIsNotTheEndOfInput) {
     const std::string a = atom_line("1.000", "2.000", "3.000");
     const std::string a_rec = rec("1", "2", "3");
     struct FailureCase {
@@ -147,7 +171,7 @@ TEST(RecordScanner, ReadErrorIsNotTheEndOfInput) {
     };
     for (const FailureCase& c : cases) {
         MemorySource source(a + a + a, {}, c.fail_after);
-        EXPECT_EQ(scan_all(source), c.outcomes) << "failing after " << c.fail_after;
+        EXPECT_EQ(scan_all(source, GetParam()), c.outcomes) << "failing after " << c.fail_after;
     }
 }
 
@@ -170,18 +194,49 @@ std::string mixed_input(unsigned seed) {
     return input;
 }
 
-TEST(RecordScanner, BlockBoundariesNeverShow) {
+TEST_P(RecordScanner, BlockBoundariesNeverShow) {
     for (unsigned seed = 1; seed <= 3; ++seed) {
         const std::string input = mixed_input(seed);
-        const std::string whole = scan_all(input);
+        const std::string whole = scan_all(input, GetParam());
         ASSERT_GT(whole.size(), 1000u);
+        EXPECT_EQ(whole, read_plainly(input));
         for (std::size_t block = 1; block <= 260; ++block) {
             MemorySource source(input);
-            ASSERT_EQ(scan_all(source, block), whole) << "block of " << block;
+            ASSERT_EQ(scan_all(source, GetParam(), block), whole) << "block of " << block;
         }
         std::mt19937 random(seed);
         MemorySource ragged(input, [&] { return std::size_t{1} + random() % 300; });
-        EXPECT_EQ(scan_all(ragged, 4096), whole);
+        EXPECT_EQ(scan_all(ragged, GetParam(), 4096), whole);
+    }
+}
+
+
+// Lines at the edges of what a kernel reads itself, each between plain
+// records so that a kernel is running when it meets them.
+TEST_P(RecordScanner, EdgesOfThePlainLinesAgreeWithThePlainReading) {
+    const std::string a = atom_line("12.345", "-6.789", "0.001");
+    const std::string head = "ATOM      1  CA  ALA A   1    ";
+    const std::string fields = "   1.000  -2.000-333.333";
+    std::vector<std::string> lines;
+    for (std::size_t length : {53, 54, 55, 56, 94, 95, 96, 97, 98, 99, 100, 101})
+        lines.push_back(padded(head + fields, length - 1, '7') + "\n");
+    for (std::size_t length : {95, 96, 97, 98, 99, 100})
+        lines.push_back(padded("REMARK", length - 1) + "\n");
+    for (const char* after : {"e", "E", ".", "0", "9", "x", "-", "+", " ", "\t", "\r", "\v"})
+        lines.push_back(head + fields + after + "5 1.00\n");
+    for (const char* x : {"  +1.000", "   1.0  ", "  1.0000", "1234.567", "-1234.56", " -0.000 ",
+                          "   -.000", "  - 1.00", "  1-.000", "   1 000", "  01.000", "   1.00\t",
+                          "0x1.000 ", "  inf.00", " 1e3.000", "   1,000", "\v  1.000", " - 1.000",
+                          " 1 2.000", "1-22.000", "   1.0-0"})
+        lines.push_back(head + x + fields.substr(8) + "  1.00\n");
+    lines.push_back(head + "   1.000   2.000\0   3.000\n"s);
+    lines.push_back("ATOM\0  "s + a.substr(7));
+    // A record too short for its fields, before a line that would fill them.
+    lines.push_back("ATOM" + std::string(25, ' ') + "\n   1.000   2.000   3.000  REMARK\n");
+    lines.push_back("HETATM" + a.substr(6, 24) + "1234.5671234.567 999.999\n");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string input = a + a + lines[i] + a + std::string(200, ' ') + "\n" + a;
+        EXPECT_EQ(scan_all(input, GetParam()), read_plainly(input)) << "line " << i << ": " << lines[i];
     }
 }
 

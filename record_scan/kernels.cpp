@@ -1,0 +1,62 @@
+// Which kernels this machine can run, found once at run time, so that one
+// build serves machines with and without the wider instructions.
+#include "pdb_plain_lines.hpp"
+#include "record_scan.hpp"
+
+namespace record_scan {
+namespace {
+
+bool machine_runs(Kernel kernel) {
+    switch (kernel) {
+        case Kernel::portable: return true;
+        case Kernel::avx2:
+#if defined(__x86_64__)
+            __builtin_cpu_init();  // may run before the constructors that would call it
+            return __builtin_cpu_supports("avx2");
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+struct KernelList {
+    Kernel kernels[2] = {};
+    std::size_t count = 0;
+};
+
+KernelList find_available_kernels() {
+    KernelList list;
+    for (Kernel kernel : {Kernel::portable, Kernel::avx2})
+        if (machine_runs(kernel)) list.kernels[list.count++] = kernel;
+    return list;
+}
+
+}  // namespace
+
+std::span<const Kernel> available_kernels() {
+    static const KernelList list = find_available_kernels();
+    return {list.kernels, list.count};
+}
+
+Kernel fastest_kernel() { return available_kernels().back(); }
+
+std::string_view kernel_name(Kernel kernel) {
+    switch (kernel) {
+        case Kernel::portable: return "portable";
+        case Kernel::avx2: return "avx2";
+    }
+    return "unknown";
+}
+
+PlainLinesReader plain_lines_reader(Kernel kernel) {
+    for (Kernel available : available_kernels()) {
+        if (available != kernel) continue;
+#if defined(__x86_64__)
+        if (kernel == Kernel::avx2) return read_plain_lines_avx2;
+#endif
+    }
+    return read_plain_lines_portable;
+}
+
+}  // namespace record_scan

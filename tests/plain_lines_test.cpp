@@ -1,0 +1,154 @@
+// Each kernel against an independent reading of what it must do: take every
+// plain line (told here by a regular expression) up to the first that is
+// not, and give for each record exactly what the plain sscanf reading gives.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <optional>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "pdb_plain_lines.hpp"
+#include "reference_reading.hpp"
+
+namespace {
+
+using record_scan::AtomXyz;
+using record_scan::Kernel;
+
+bool is_fixed_point_field(const std::string& field) {
+    static const std::regex shape(" *-?[0-9]{1,4}\\.[0-9]{3}");
+    return field.size() == 8 && std::regex_match(field, shape);
+}
+
+// `line` runs to its first line feed, or is cut at 99 bytes, as fgets cuts.
+bool is_plain_line(const std::string& line) {
+    if (line.size() > record_scan::longest_plain_line || line.back() != '\n') return false;
+    if (line.compare(0, 4, "ATOM") != 0 && line.compare(0, 6, "HETATM") != 0) return true;
+    if (line.size() < 55) return false;
+    for (std::size_t first : {30, 38, 46})
+        if (!is_fixed_point_field(line.substr(first, 8))) return false;
+    return std::string("0123456789.eE").find(line[54]) == std::string::npos;
+}
+
+std::string line_at(const std::string& text, std::size_t offset) {
+    std::size_t line_feed = text.find('\n', offset);
+    std::size_t length = line_feed == std::string::npos ? text.size() - offset : line_feed + 1 - offset;
+    return text.substr(offset, std::min(length, record_scan::max_chunk_bytes));
+}
+
+bool same_bits(const AtomXyz& a, const AtomXyz& b) {
+    return std::bit_cast<std::uint32_t>(a.x) == std::bit_cast<std::uint32_t>(b.x) &&
+           std::bit_cast<std::uint32_t>(a.y) == std::bit_cast<std::uint32_t>(b.y) &&
+           std::bit_cast<std::uint32_t>(a.z) == std::bit_cast<std::uint32_t>(b.z);
+}
+
+// Lines of the PDB layout, most of them plain, the rest off by a byte.
+class LineMaker {
+public:
+    explicit LineMaker(unsigned seed) : random_(seed) {}
+
+    std::string line() {
+        static const char* const keywords[] = {"ATOM  ", "HETATM", "ATOM  ", "ATOM  ", "HETATM",
+                                               "REMARK", "TER   ", "HETAT ", "atom  ", "ATOMIC"};
+        std::string line = keywords[pick(std::size(keywords))] + std::string("  123  CA  ALA A 123    ");
+        for (int i = 0; i < 3; ++i) line += field();
+        if (pick(10) == 0) line[pick(static_cast<int>(line.size()))] = stray();
+        static const char* const tails[] = {"  1.00 20.00           C  ", "", " 0.4157 1.8240", "1.00",
+                                            "e5", ".5", "0", "\r", "E", "-1.0", "x", "\t"};
+        line += tails[pick(2) == 0 ? 0 : pick(std::size(tails))];
+        if (pick(8) == 0) line.resize(pick(110), ' ');
+        if (pick(8) == 0) line.resize(92 + pick(10), '#');
+        return line + "\n";
+    }
+
+private:
+    int pick(int below) { return std::uniform_int_distribution<int>(0, below - 1)(random_); }
+
+    char stray() {
+        static const char strays[] = " -+.0123456789eExXin\t\r\n\v\0a";
+        return strays[pick(sizeof strays - 1)];
+    }
+
+    std::string field() {
+        static const double scales[] = {1, 10, 100, 1000, 10000};
+        double value = std::uniform_real_distribution<double>(-1, 1)(random_) * scales[pick(5)];
+        char text[64];
+        std::snprintf(text, sizeof text, pick(12) == 0 ? "%8.2f" : "%8.3f", value);
+        std::string field = text;
+        if (pick(20) == 0) field[pick(8)] = stray();
+        return field;
+    }
+
+    std::mt19937 random_;
+};
+
+class PdbPlainLines : public ::testing::TestWithParam<Kernel> {};
+
+INSTANTIATE_TEST_SUITE_P(EveryKernel, PdbPlainLines,
+                         ::testing::ValuesIn(record_scan::available_kernels().begin(),
+                                             record_scan::available_kernels().end()),
+                         [](const auto& kernel) { return std::string(kernel_name(kernel.param)); });
+
+// Reads a text as the reader does, a run at a time, passing over each line
+// a kernel stops at; checks every run against the independent reading.
+TEST_P(PdbPlainLines, TakeEveryPlainLineAndNoOther) {
+    const record_scan::PlainLinesReader read = record_scan::plain_lines_reader(GetParam());
+    LineMaker maker(11);
+    std::mt19937 random(5);
+    std::string text;
+    while (text.size() < (std::size_t{8} << 20)) text += maker.line();
+    std::vector<AtomXyz> atoms(256);
+    std::size_t offset = 0, plain_records = 0, stops = 0;
+    while (offset < text.size()) {
+        const std::size_t capacity = 1 + random() % atoms.size();
+        const record_scan::PlainRun run = read(text.data() + offset, text.size() - offset, atoms.data(), capacity);
+        // What it should have taken: plain lines, while room and look-ahead last.
+        std::size_t bytes = 0, records = 0;
+        for (;;) {
+            if (records == capacity || text.size() - offset - bytes < record_scan::plain_lines_lookahead) break;
+            const std::string line = line_at(text, offset + bytes);
+            if (!is_plain_line(line)) break;
+            if (line.compare(0, 4, "ATOM") == 0 || line.compare(0, 6, "HETATM") == 0) {
+                const std::optional<AtomXyz> want = reference::scan_chunk(line);
+                ASSERT_TRUE(want && same_bits(atoms[records], *want)) << '"' << line << '"';
+                ++records;
+            }
+            bytes += line.size();
+        }
+        ASSERT_EQ(run.bytes, bytes) << "at offset " << offset;
+        ASSERT_EQ(run.records, records) << "at offset " << offset;
+        plain_records += records;
+        offset += bytes;
+        if (records < capacity && offset < text.size()) {  // the exact reader's line
+            offset += line_at(text, offset).size();
+            ++stops;
+        }
+    }
+    // Both kinds of line occur often enough to prove something.
+    EXPECT_GT(plain_records, 20'000u);
+    EXPECT_GT(stops, 20'000u);
+}
+
+TEST_P(PdbPlainLines, ShortTextsAreLeftWhole) {
+    const record_scan::PlainLinesReader read = record_scan::plain_lines_reader(GetParam());
+    const std::string line = "ATOM      1  CA  ALA A   1      12.345  -6.789   0.001  1.00 20.00           C\n";
+    std::string text = line + line;
+    AtomXyz atoms[4];
+    for (std::size_t size = 0; size < record_scan::plain_lines_lookahead; ++size)
+        EXPECT_EQ(read(text.data(), size, atoms, 4).bytes, 0u) << size;
+    EXPECT_EQ(read(text.data(), text.size(), atoms, 0).bytes, 0u);
+}
+
+TEST(PdbPlainLines, TheFastestKernelIsAvailableAndNamed) {
+    const auto kernels = record_scan::available_kernels();
+    ASSERT_FALSE(kernels.empty());
+    EXPECT_EQ(kernels.front(), Kernel::portable);
+    EXPECT_EQ(record_scan::fastest_kernel(), kernels.back());
+    EXPECT_EQ(kernel_name(Kernel::portable), "portable");
+    EXPECT_EQ(kernel_name(Kernel::avx2), "avx2");
+}
+
+}  // namespace
