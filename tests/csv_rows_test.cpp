@@ -4,9 +4,11 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "csv_rows.hpp"
 #include "run_program.hpp"
@@ -19,16 +21,35 @@ std::string printf_coordinate(float value) {
     return text;
 }
 
-std::string formatted(float value) {
+using Formatter = char* (*)(char*, float);
+
+std::string formatted(float value, Formatter format = xyzdump::format_coordinate) {
     char text[xyzdump::max_coordinate_chars];
-    return {text, xyzdump::format_coordinate(text, value)};
+    return {text, format(text, value)};
 }
 
-void expect_as_printf(float value, long& mismatches) {
-    if (formatted(value) == printf_coordinate(value)) return;
+void expect_as_printf(float value, long& mismatches, Formatter format = xyzdump::format_coordinate) {
+    if (formatted(value, format) == printf_coordinate(value)) return;
     if (++mismatches <= 10)
         ADD_FAILURE() << "bits " << std::hex << std::bit_cast<std::uint32_t>(value) << ": wrote "
-                      << formatted(value) << ", printf " << printf_coordinate(value);
+                      << formatted(value, format) << ", printf " << printf_coordinate(value);
+}
+
+// Where one way of formatting hands over to another, or rounding carries.
+std::vector<float> path_boundaries() {
+    std::vector<float> edges = {0.0f, 10000.0f, 9999.999f, 9999.9995f, 999.9999995f, 0.0000005f,
+                                std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::min(),
+                                std::nextafter(std::numeric_limits<float>::min(), 0.0f),
+                                std::numeric_limits<float>::max(), INFINITY,
+                                std::numeric_limits<float>::quiet_NaN(), std::bit_cast<float>(0x7fa00001u)};
+    for (int k = -150; k < 128; ++k) edges.push_back(std::ldexp(1.0f, k));
+    for (int k = -8; k <= 38; ++k) edges.push_back(std::pow(10.0f, static_cast<float>(k)));
+    for (std::size_t i = 0, n = edges.size(); i < n; ++i) {
+        edges.push_back(std::nextafter(edges[i], 0.0f));
+        edges.push_back(std::nextafter(edges[i], INFINITY));
+    }
+    for (std::size_t i = 0, n = edges.size(); i < n; ++i) edges.push_back(-edges[i]);
+    return edges;
 }
 
 TEST(CsvRows, CoordinateIsPrintfOverMillionsOfFloats) {
@@ -52,6 +73,38 @@ TEST(CsvRows, CoordinateIsPrintfOverMillionsOfFloats) {
     EXPECT_EQ(mismatches, 0);
 }
 
+TEST(CsvRows, BothPathsArePrintfAtEveryBoundary) {
+    long mismatches = 0;
+    for (float value : path_boundaries()) {
+        expect_as_printf(value, mismatches);
+        expect_as_printf(value, mismatches, xyzdump::format_coordinate_exactly);
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(CsvRows, EverySixDecimalsAndEveryIntegerPartArePrintf) {
+    long mismatches = 0;
+    // Eight floats apart is 0.95e-6 in [1, 2): every millionth comes out once at least.
+    for (std::uint32_t bits = std::bit_cast<std::uint32_t>(1.0f); bits < std::bit_cast<std::uint32_t>(2.0f); bits += 8)
+        expect_as_printf(std::bit_cast<float>(bits), mismatches);
+    for (int integer = 0; integer <= 10000; ++integer)
+        for (float near : {std::nextafter(static_cast<float>(integer), 0.0f), static_cast<float>(integer),
+                           std::nextafter(static_cast<float>(integer), INFINITY)})
+            for (float value : {near, -near}) expect_as_printf(value, mismatches);
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(CsvRows, EveryTieAtTheSeventhDecimalRoundsAsPrintf) {
+    // A float * 10^6 ends in exactly .5 only for an odd multiple of 2^-7.
+    long mismatches = 0;
+    for (int odd = 1; odd < (1 << 21); odd += 2) {
+        float tie = std::ldexp(static_cast<float>(odd), -7);
+        expect_as_printf(tie, mismatches);
+        expect_as_printf(-tie, mismatches, xyzdump::format_coordinate_exactly);
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
 TEST(CsvRows, RowIsPrintfWithCommas) {
     const record_scan::AtomXyz atom{-0.0f, 12.345f, -INFINITY};
     char text[xyzdump::max_row_chars];
@@ -59,6 +112,20 @@ TEST(CsvRows, RowIsPrintfWithCommas) {
     std::snprintf(want, sizeof want, "%f,%f,%f\n", double{atom.x}, double{atom.y}, double{atom.z});
     EXPECT_EQ(std::string(text, xyzdump::format_row(text, atom)), want);
     EXPECT_EQ(std::string(want), "-0.000000,12.345000,-inf\n");
+}
+
+TEST(CsvRows, RowsOfEitherPathAreWrittenWithinTheirEnd) {
+    const std::vector<float> edges = path_boundaries();
+    for (std::size_t i = 0; i + 2 < edges.size(); i += 3) {
+        const record_scan::AtomXyz atom{edges[i], edges[i + 1], edges[i + 2]};
+        char want[512];
+        std::snprintf(want, sizeof want, "%f,%f,%f\n", double{atom.x}, double{atom.y}, double{atom.z});
+        char text[xyzdump::max_row_chars + 8];
+        std::memset(text, '#', sizeof text);
+        char* end = xyzdump::format_row(text, atom);
+        ASSERT_EQ(std::string(text, end), want);
+        EXPECT_EQ(std::string(end, text + sizeof text).find_first_not_of('#'), std::string::npos) << want;
+    }
 }
 
 TEST(CsvRows, WriterKeepsEveryRowAcrossItsBlocks) {

@@ -14,7 +14,13 @@ inline constexpr std::size_t max_coordinate_chars = 47;
 inline constexpr std::size_t max_row_chars = 3 * max_coordinate_chars + 3;
 
 // Writes `value` as printf's "%f" would, byte for byte; returns the end.
+// Bytes past the end, up to out + max_coordinate_chars, may be overwritten.
 char* format_coordinate(char* out, float value);
+
+// The same by the exact path alone (integer arithmetic), which
+// format_coordinate takes for NaNs, infinities and magnitudes of 10^4 and
+// more; writes nothing past the end.
+char* format_coordinate_exactly(char* out, float value);
 
 // Writes "x,y,z\n" as printf's "%f,%f,%f\n" would; returns the end.
 char* format_row(char* out, const record_scan::AtomXyz& atom);
