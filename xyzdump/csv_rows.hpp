@@ -22,7 +22,8 @@ char* format_coordinate(char* out, float value);
 // more; writes nothing past the end.
 char* format_coordinate_exactly(char* out, float value);
 
-// Writes "x,y,z\n" as printf's "%f,%f,%f\n" would; returns the end.
+// Writes "x,y,z\n" as printf's "%f,%f,%f\n" would, at most max_row_chars
+// and nothing past the end; returns the end.
 char* format_row(char* out, const record_scan::AtomXyz& atom);
 
 // Collects rows in one large buffer and writes it out in big blocks. After
