@@ -1,13 +1,127 @@
 #include "mmcif_reader.hpp"
 
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "atom_site_reading.hpp"
+#include "cif_outcomes.hpp"
+#include "cif_loop_lines.hpp"
+#include "cif_tokenizer.hpp"
+
 namespace record_scan {
 
-// Placeholder until the reader lands: reads nothing.
-struct MmcifReader::State {};
+// Bytes arrive in a buffer that keeps the unfinished line of the block
+// before. The lines of loop values are read fast, whole; everything else,
+// and any line longer than the buffer, goes through the tokenizer, which
+// needs no more of a token than the bytes at hand.
+struct MmcifReader::State {
+    State(ByteSource& text, std::size_t block_bytes)
+        : source(text),
+          capacity(std::max<std::size_t>(block_bytes, 1)),
+          // Zeroed once, so that the fast reading's look past the end sees no stale bytes.
+          buffer(std::make_unique<char[]>(capacity + loop_lines_overread)) {}
 
-MmcifReader::MmcifReader(ByteSource&, std::size_t) : state_(std::make_unique<State>()) {}
+    void advance();
+    bool read_loop_lines();
+    void read_token();
+    bool refill();
+    void finish();
+
+    ByteSource& source;
+    const LoopLinesReader read_lines = loop_lines_reader();
+    std::size_t capacity;
+    std::unique_ptr<char[]> buffer;
+    std::size_t begin = 0;  // first unread byte in buffer
+    std::size_t end = 0;    // one past the last byte in buffer
+    bool input_ended = false;
+    bool read_failed = false;
+    // The line in hand is left to the tokenizer up to its end: it is longer
+    // than the buffer, or the last line, without a line feed.
+    bool tokenizer_line = false;
+    const char* line_feed = nullptr;  // of the line being read fast, when known
+    CifTokenizer tokenizer;
+    OutcomeQueue queue;
+    AtomSiteReading reading{queue};
+    std::optional<ScanOutcome> last;  // end_of_input or read_error, once reached
+};
+
+MmcifReader::MmcifReader(ByteSource& text, std::size_t block_bytes)
+    : state_(std::make_unique<State>(text, block_bytes)) {}
+
 MmcifReader::~MmcifReader() = default;
 
-ScanOutcome MmcifReader::next_record(AtomXyz&) { return ScanOutcome::end_of_input; }
+ScanOutcome MmcifReader::next_record(AtomXyz& atom) {
+    State& state = *state_;
+    while (state.queue.empty()) {
+        if (state.last) return *state.last;
+        state.advance();
+    }
+    CifOutcome outcome = state.queue.pop();
+    atom = outcome.atom;
+    return outcome.kind;
+}
+
+void MmcifReader::State::advance() {
+    if (tokenizer_line && tokenizer.between_tokens() && tokenizer.at_line_start())
+        tokenizer_line = false;
+    bool fast = !tokenizer_line && reading.in_loop_values() && tokenizer.between_tokens();
+    if (fast && read_loop_lines()) return;
+    read_token();
+}
+
+// False when the tokenizer must take the next step.
+bool MmcifReader::State::read_loop_lines() {
+    LoopLinePosition at{buffer.get() + begin, tokenizer.at_line_start(), line_feed};
+    LoopLines result = read_lines(at, buffer.get() + end, reading.rows_read(), queue);
+    begin = static_cast<std::size_t>(at.next - buffer.get());
+    line_feed = at.line_feed;
+    tokenizer.passed_over(at.at_line_start);
+    switch (result) {
+        case LoopLines::read: return true;
+        case LoopLines::needs_bytes:
+            if (refill()) return true;
+            tokenizer_line = true;
+            return false;
+        case LoopLines::needs_tokenizer: return false;
+    }
+    return false;
+}
+
+void MmcifReader::State::read_token() {
+    if (begin == end && !refill()) {
+        finish();
+        return;
+    }
+    const char* p = buffer.get() + begin;
+    bool complete = tokenizer.next(p, buffer.get() + end);
+    begin = static_cast<std::size_t>(p - buffer.get());
+    if (complete) reading.take(tokenizer.token());
+}
+
+// Keeps the unread bytes and reads after them; false when nothing came.
+bool MmcifReader::State::refill() {
+    line_feed = nullptr;  // the bytes move
+    std::memmove(buffer.get(), buffer.get() + begin, end - begin);
+    end -= begin;
+    begin = 0;
+    if (input_ended || read_failed || end == capacity) return false;
+    ByteSource::Block block = source.read(buffer.get() + end, capacity - end);
+    end += block.bytes;
+    read_failed = block.failed;
+    input_ended = block.bytes == 0;
+    return block.bytes > 0;
+}
+
+// Rows finished before a read failure stand; nothing after it is judged.
+void MmcifReader::State::finish() {
+    if (read_failed) {
+        last = ScanOutcome::read_error;
+        return;
+    }
+    if (tokenizer.finish()) reading.take(tokenizer.token());
+    reading.end_of_input();
+    last = ScanOutcome::end_of_input;
+}
 
 }  // namespace record_scan

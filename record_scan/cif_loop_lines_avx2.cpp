@@ -1,0 +1,84 @@
+// The fast loop-line reading built for AVX2, BMI2 and POPCNT: a 64-byte
+// window classified with two 32-byte loads, and the values before a wanted
+// column passed over with one population count and one bit deposit.
+// Compiled for those instructions function by function (the target
+// attribute), so the rest of the program runs on any x86-64; chosen only
+// where loop_lines_reader() found them.
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "cif_loop_lines.hpp"
+#include "cif_loop_lines_shared.hpp"
+
+namespace record_scan {
+namespace {
+namespace avx2 {
+
+using namespace loop_lines;
+
+#define LOOP_LINES_FUNCTION [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline
+
+LOOP_LINES_FUNCTION std::uint64_t bytes_of(__m256i low_half_matches, __m256i high_half_matches) {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(low_half_matches)) |
+           std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high_half_matches))} << 32;
+}
+
+LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
+    __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),
+                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32))};
+    __m256i blank[2], special[2], under[2], line_feed[2];
+    for (int i = 0; i < 2; ++i) {
+        __m256i v = halves[i];
+        line_feed[i] = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'));
+        blank[i] = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))),
+            _mm256_or_si256(line_feed[i], _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
+        under[i] = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_'));
+        // '"' and '#' differ in their lowest bit only.
+        special[i] = _mm256_or_si256(
+            _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v, _mm256_set1_epi8(1)), _mm256_set1_epi8('#')),
+                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\''))),
+            under[i]);
+    }
+    return {bytes_of(blank[0], blank[1]), bytes_of(special[0], special[1]), bytes_of(under[0], under[1]),
+            bytes_of(line_feed[0], line_feed[1])};
+}
+
+LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
+    std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(starts));
+    if (count <= skip) {
+        passed = count;
+        return 0;
+    }
+    passed = skip;
+    std::uint64_t kept_first = _pdep_u64(std::uint64_t{1} << skip, starts);
+    return starts & ~(kept_first - 1);
+}
+
+LOOP_LINES_FUNCTION unsigned count_bits(std::uint64_t bits) {
+    return static_cast<unsigned>(_mm_popcnt_u64(bits));
+}
+
+// The offset of set bit `k` (from 0) of `bits`; 64 when there are fewer.
+LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
+    return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k & 63), bits)));
+}
+
+#include "cif_loop_lines_body.inc"
+#undef LOOP_LINES_FUNCTION
+
+}  // namespace avx2
+}  // namespace
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] LoopLines read_loop_lines_avx2(LoopLinePosition& at, const char* end,
+                                                                         AtomSiteLoop* rows, OutcomeQueue& out) {
+    return avx2::read_lines(at, end, rows, out);
+}
+
+}  // namespace record_scan
+
+#endif
