@@ -109,13 +109,15 @@ bool PdbLayoutReader::decode_plain_lines() {
     return run.bytes != 0;
 }
 
-ScanOutcome PdbLayoutReader::next_record(AtomXyz& atom) {
+// Decodes the next run of plain lines, or takes one chunk by the exact
+// reading when the kernel stops, until a record or the end is found.
+ScanOutcome PdbLayoutReader::read_on(AtomXyz& atom) {
     for (;;) {
-        if (delivered_ < decoded_count_) [[likely]] {
+        if (decode_plain_lines()) {
+            if (decoded_count_ == 0) continue;
             atom = decoded_[delivered_++];
             return ScanOutcome::record;
         }
-        if (decode_plain_lines()) continue;
         std::string_view chunk;
         if (!next_chunk(chunk)) break;
         bool continues_line = inside_long_line_;

@@ -21,11 +21,20 @@ public:
     PdbLayoutReader(ByteSource& source, std::size_t block_bytes, bool starts_inside_line,
                     Kernel kernel = fastest_kernel());
 
-    ScanOutcome next_record(AtomXyz& atom);
+    // Hands over a record the kernel decoded ahead, inline: the common case
+    // costs a copy, not a call.
+    ScanOutcome next_record(AtomXyz& atom) {
+        if (delivered_ < decoded_count_) [[likely]] {
+            atom = decoded_[delivered_++];
+            return ScanOutcome::record;
+        }
+        return read_on(atom);
+    }
 
 private:
     static constexpr std::size_t decoded_capacity = 128;
 
+    ScanOutcome read_on(AtomXyz& atom);
     bool decode_plain_lines();
     bool next_chunk(std::string_view& chunk);
     void refill();

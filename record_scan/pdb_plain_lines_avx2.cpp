@@ -59,10 +59,12 @@ AVX2_FUNCTION bool read_fields(const char* fields, AtomXyz& atom) {
                                    (lead & in_each_field(0b0000'0111)) |
                                    (point & in_each_field(0b0001'0000));
     const std::uint32_t wants_digit_next = (digit | minus) & in_each_field(0b0000'0111);
-    const bool shaped = in_place == 0xffffff && ((wants_digit_next << 1) & ~digit) == 0;
-    // What would continue Z in a free-form reading: a digit, a point, an exponent.
+    // After Z, byte 24: what would carry Z further in a free-form reading
+    // (a digit, a point, an exponent). One test for all, without branches.
     const std::uint32_t after_z = std::uint32_t{1} << 24;
-    const bool z_ends = ((digit | point) & after_z) == 0 && (fields[24] | 0x20) != 'e';
+    const std::uint32_t misshapen =
+        (in_place ^ 0xffffff) | ((wants_digit_next << 1) & ~digit) | ((digit | point) & after_z);
+    const bool plain = (misshapen == 0) & ((fields[24] | 0x20) != 'e');
 
     // The point is always byte 4 and a lead byte counts 0 once cleared, so
     // each field is digits times fixed weights: pairs (x10 + x1), halves
@@ -89,7 +91,7 @@ AVX2_FUNCTION bool read_fields(const char* fields, AtomXyz& atom) {
 
     _mm_storel_pi(reinterpret_cast<__m64*>(&atom.x), _mm256_castps256_ps128(values));
     _mm_store_ss(&atom.z, _mm256_extractf128_ps(values, 1));
-    return shaped && z_ends;
+    return plain;
 }
 
 }  // namespace
