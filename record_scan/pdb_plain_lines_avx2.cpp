@@ -69,13 +69,14 @@ AVX2_FUNCTION bool read_fields(const char* fields, AtomXyz& atom) {
     // The point is always byte 4 and a lead byte counts 0 once cleared, so
     // each field is digits times fixed weights: pairs (x10 + x1), halves
     // (x100 + x1) for the integer and the fraction, then integer x1000 +
-    // fraction. Every sum stays below 10^7 < 2^24.
+    // fraction. No step can saturate (99, 9999, then 16-bit packing of
+    // values up to 9999), and the result stays below 10^7 < 2^24.
     const __m256i digits = _mm256_and_si256(digit_values, is_digit);
-    const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010a));
-    const __m256i halves = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
-    // Per 128-bit lane, so X, Y land in dwords 0, 1 and Z in dword 4.
+    const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(1 << 8 | 10));
+    const __m256i halves = _mm256_madd_epi16(pairs, _mm256_set1_epi32(1 << 16 | 100));
+    // Packing works per 128-bit lane, so X, Y land in dwords 0, 1 and Z in dword 4.
     const __m256i thousandths = _mm256_madd_epi16(_mm256_packs_epi32(halves, halves),
-                                                  _mm256_set1_epi32(0x000103e8));
+                                                  _mm256_set1_epi32(1 << 16 | 1000));
     // Both operands are exact in single precision, so the one correctly
     // rounded division is the nearest float to the decimal, as sscanf gives.
     const __m256 magnitudes =

@@ -142,13 +142,4 @@ TEST_P(PdbPlainLines, ShortTextsAreLeftWhole) {
     EXPECT_EQ(read(text.data(), text.size(), atoms, 0).bytes, 0u);
 }
 
-TEST(PdbPlainLines, TheFastestKernelIsAvailableAndNamed) {
-    const auto kernels = record_scan::available_kernels();
-    ASSERT_FALSE(kernels.empty());
-    EXPECT_EQ(kernels.front(), Kernel::portable);
-    EXPECT_EQ(record_scan::fastest_kernel(), kernels.back());
-    EXPECT_EQ(kernel_name(Kernel::portable), "portable");
-    EXPECT_EQ(kernel_name(Kernel::avx2), "avx2");
-}
-
 }  // namespace
