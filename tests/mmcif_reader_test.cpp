@@ -1,0 +1,418 @@
+// The streaming mmCIF reader at the library level: how the tokenizer cuts
+// texts, how numbers are read, and the reader against the whole-text
+// reference reading over tables and generated texts, handed out in pieces
+// of every size through blocks of every size so that tokens straddle every
+// boundary. Tiny blocks never hold a whole line, so they leave everything
+// to the token-by-token reading, while large blocks let the fast line
+// reading take nearly every row: both must give the reference's answer.
+// The fast reading's two builds (portable and AVX2) are held to each other.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "atom_site_rows.hpp"
+#include "cif_loop_lines.hpp"
+#include "cif_number.hpp"
+#include "cif_tokenizer.hpp"
+#include "memory_source.hpp"
+#include "reference_reading.hpp"
+
+namespace {
+
+using record_scan::ScanOutcome;
+
+// ---- the tokenizer ---------------------------------------------------------
+
+// "V:text" for a value (Q quoted, T text field), "N:" a data name, and the
+// keywords as L D S G P; a long token shows its length and first bytes.
+std::string describe(const record_scan::CifToken& token) {
+    using Kind = record_scan::CifTokenKind;
+    const char* kind = "";
+    switch (token.kind) {
+        case Kind::value:
+            kind = token.quoting == record_scan::CifQuoting::bare     ? "V"
+                   : token.quoting == record_scan::CifQuoting::quoted ? "Q"
+                                                                      : "T";
+            break;
+        case Kind::data_name: kind = "N"; break;
+        case Kind::loop: kind = "L"; break;
+        case Kind::data_block: kind = "D"; break;
+        case Kind::save_frame: kind = "S"; break;
+        case Kind::global: kind = "G"; break;
+        case Kind::stop: kind = "P"; break;
+    }
+    std::string text = kind;
+    if (token.is_long()) text += std::to_string(token.length);
+    return text + ":" + std::string(token.text()) + "|";
+}
+
+std::string tokens_of(const std::string& text, std::size_t piece) {
+    record_scan::CifTokenizer tokenizer;
+    std::string tokens;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        const char* p = text.data() + at;
+        const char* end = text.data() + std::min(text.size(), at + piece);
+        while (tokenizer.next(p, end)) tokens += describe(tokenizer.token());
+    }
+    if (tokenizer.finish()) tokens += describe(tokenizer.token());
+    return tokens;
+}
+
+TEST(CifTokenizer, CutsTextsInPiecesOfEverySize) {
+    const std::string long_value(70, '7');
+    const struct {
+        const char* name;
+        std::string text;
+        std::string tokens;
+    } cases[] = {
+        {"keywords in any letter case, and near misses",
+         "DATA_x Loop_ SAVE_f save_ GLOBAL_ Stop_ loops_ dat_a data loop_x",
+         "D:DATA_x|L:Loop_|S:SAVE_f|S:save_|G:GLOBAL_|P:Stop_|V:loops_|V:dat_a|V:data|V:loop_x|"},
+        {"data names", "_atom_site.Cartn_x _a\t_b", "N:_atom_site.Cartn_x|N:_a|N:_b|"},
+        {"only a quote before white space closes", "'O5'' \"a\"b\" 'x y' '' 'it''s' O5'",
+         "Q:O5'|Q:a\"b|Q:x y|Q:|Q:it''s|V:O5'|"},
+        {"a quoted value runs over lines, and to the end when never closed", "'a\nb' c 'open\nrest ",
+         "Q:a\nb|V:c|Q:open\nrest |"},
+        {"a quote at the end of the input closes", "'abc'", "Q:abc|"},
+        {"comments after white space only", "a #c\n#d\nb#c 'q#' #", "V:a|V:b#c|Q:q#|"},
+        {"text fields between line-start semicolons", ";a\n;b\n;\nc\n; x\n;;\n;",
+         "T:a|V:b|T:\nc|V:x|T:;|"},
+        {"a semicolon inside a line is a value", "a ;b\n ;c", "V:a|V:;b|V:;c|"},
+        {"a text field never closed runs to the end", ";abc\ndef\n", "T:abc\ndef\n|"},
+        {"crlf lines; the carriage return stays in a text field", "a\r\nb\r\n;x\r\n;\r\n", "V:a|V:b|T:x\r|"},
+        {"tabs and carriage returns separate", "a\tb\rc", "V:a|V:b|V:c|"},
+        {"long tokens keep their first bytes", "'" + long_value + "' " + long_value,
+         "Q70:" + long_value.substr(0, 64) + "|V70:" + long_value.substr(0, 64) + "|"},
+    };
+    for (const auto& c : cases)
+        for (std::size_t piece = 1; piece <= c.text.size(); ++piece)
+            ASSERT_EQ(tokens_of(c.text, piece), c.tokens) << c.name << ", pieces of " << piece;
+}
+
+// ---- numbers ---------------------------------------------------------------
+
+// The number as the whole-text reference reads it.
+std::string reference_number(const std::string& text) {
+    std::optional<float> value = reference::cif::number({reference::cif::TokenKind::value, text, true});
+    if (!value) return "none";
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%a", *value);
+    return shown;
+}
+
+std::string streaming_number(const std::string& text) {
+    float value = 0;
+    if (!record_scan::read_cif_number(text, value)) return "none";
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%a", value);
+    return shown;
+}
+
+std::string number_in_pieces(const std::string& text, std::size_t piece) {
+    record_scan::CifNumberPieces pieces;
+    for (std::size_t at = 0; at < text.size(); at += piece) pieces.add(std::string_view(text).substr(at, piece));
+    float value = 0;
+    if (!pieces.value(value)) return "none";
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%a", value);
+    return shown;
+}
+
+TEST(CifNumber, FormsReadAsTheReferenceReadsThem) {
+    const std::string zeros(1000, '0');
+    const std::vector<std::string> forms = {
+        "1", "-1", "+1.5", "1.", ".5", "-.5", "0", "-0", "-0.000", "12.345", "-957.951", "99999999", "16777217",
+        "16777216.5", "1e5", "1E-3", "-1.5e+2", "1.e5", "12.345(6)", "3(1)", "1e2(3)", "1e39", "-1e39", "1e-46",
+        "1.4e-45", "3.4028235677973366e38", "0.100000001490116119384765625", "1.00000005960464477539062500001",
+        "1.000000059604644775390625" + zeros + "1",  // halfway, decided by a digit far past the kept ones
+        zeros + "1.5", "0." + zeros + "15e1003", "1" + zeros, "1." + zeros + "1", "9" + zeros + "e-1001",
+        "?", ".", "", "-", "+", "1.0e", "1e+", "inf", "nan", "0x1p3", "1.0#x", "1.0(", "1.0()", "1.0(1)x",
+        "(1)", "1,0", "1.2.3", "--1", "1e5.0", ".e1", zeros + "x", "1" + zeros + "e", "1e" + zeros + "5",
+        "1e-" + zeros + "99999999999"};
+    for (const std::string& form : forms) {
+        const std::string want = reference_number(form);
+        EXPECT_EQ(streaming_number(form), want) << form.substr(0, 80);
+        for (std::size_t piece : {1u, 3u, 64u, 5000u})
+            EXPECT_EQ(number_in_pieces(form, piece), want) << form.substr(0, 80) << ", pieces of " << piece;
+    }
+}
+
+TEST(CifNumber, RandomTextsAgreeWithTheGrammarAndStrtof) {
+    const std::regex grammar(R"(([+-]?([0-9]+(\.[0-9]*)?|\.[0-9]+)([eE][+-]?[0-9]+)?)(\([0-9]+\))?)");
+    std::mt19937 random(17);
+    const char others[] = ".-+eE(";
+    for (int i = 0; i < 100000; ++i) {
+        std::string text;
+        for (int length = 1 + static_cast<int>(random() % 11); length > 0; --length)
+            text += random() % 10 < 7 ? static_cast<char>('0' + random() % 10) : others[random() % 6];
+        if (random() % 8 == 0) text += "(" + std::to_string(random() % 100) + ")";
+        std::smatch parts;
+        std::string want = "none";
+        if (std::regex_match(text, parts, grammar)) {
+            char shown[32];
+            std::snprintf(shown, sizeof shown, "%a", std::strtof(parts[1].str().c_str(), nullptr));
+            want = shown;
+        }
+        ASSERT_EQ(streaming_number(text), want) << text;
+    }
+}
+
+// ---- the reader against the reference reading -----------------------------
+
+std::string describe(const std::vector<record_scan::AtomXyz>& records, ScanOutcome end) {
+    std::string text;
+    for (const record_scan::AtomXyz& atom : records) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%a %a %a\n", atom.x, atom.y, atom.z);
+        text += line;
+    }
+    return text + (end == ScanOutcome::end_of_input ? "end" : end == ScanOutcome::incomplete ? "incomplete" : "read error");
+}
+
+std::string read_streaming(MemorySource& source, std::size_t block_bytes) {
+    record_scan::RecordScanner scanner(source, block_bytes);
+    std::vector<record_scan::AtomXyz> records;
+    record_scan::AtomXyz atom;
+    ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == ScanOutcome::record) records.push_back(atom);
+    return describe(records, outcome);
+}
+
+std::string read_reference(const std::string& text) {
+    reference::Reading reading = reference::read_bytes(text);
+    return describe(reading.records, reading.end);
+}
+
+// Whole blocks, tiny blocks and ragged pieces all give the reference's answer.
+void expect_reference_answer(const std::string& name, const std::string& text, unsigned seed) {
+    const std::string want = read_reference(text);
+    MemorySource whole(text);
+    ASSERT_EQ(read_streaming(whole, record_scan::RecordScanner::default_block_bytes), want) << name;
+    for (std::size_t block : {1u, 2u, 3u, 7u, 64u, 129u, 4096u}) {
+        MemorySource source(text);
+        ASSERT_EQ(read_streaming(source, block), want) << name << ", blocks of " << block;
+    }
+    std::mt19937 random(seed);
+    for (std::size_t largest : {8u, 300u}) {
+        MemorySource ragged(text, [&] { return 1 + random() % largest; });
+        ASSERT_EQ(read_streaming(ragged, 1 + random() % 400), want) << name << ", pieces up to " << largest;
+    }
+}
+
+const std::string loop5 =
+    "data_t\nloop_\n_atom_site.group_PDB\n_atom_site.id\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n"
+    "_atom_site.Cartn_z\n";
+
+TEST(MmcifReader, TablesOfTheFastReadingsEdges) {
+    const std::string pad(40, ' ');
+    const std::string filler(60, 'f');
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"a coordinate across the 64th byte", loop5 + "ATOM " + std::string(52, '1') + " -957.951 2 3\n"},
+        {"lines of 127, 128 and 129 bytes",
+         loop5 + "ATOM 1 1 2 " + std::string(116, '3') + "\nATOM 1 1 2 " + std::string(117, '3') + "\nATOM 1 1 2 " +
+             std::string(118, '3') + "\n"},
+        {"a value of 65 bytes that is a number", loop5 + "ATOM 1 1 2 " + std::string(62, '0') + "3.5\n"},
+        {"blanks past the 128th byte", loop5 + "ATOM 1 1 2 3" + pad + pad + pad + pad + "\nHETATM 2 4 5 6\n"},
+        {"two rows on a line, and a row over lines", loop5 + "ATOM 1 1 2 3 ATOM 2 4 5 6\nATOM\n3 7\n8\n9\n"},
+        {"a quoted value, then plain values on the same line", loop5 + "ATOM \"O5'\" 1 2 3 ATOM 2 4 5 6\n"},
+        {"a reserved word at the 5th and 7th byte test", loop5 + "ATOM 1 1 2 3\n" + filler + " loop_\n_a.b\nATOM 1 2 3\n"},
+        {"underscores inside values", loop5 + "ATOM a_b 1 2 3\nATOM loop_x 4 5 6\nATOM data 7 8 9\n"},
+        {"a data name ends the rows", loop5 + "ATOM 1 1 2 3\n_other.x 1\nATOM 1 2 3\n"},
+        {"a text field inside a row", loop5 + "ATOM\n;ATOM 9 9 9 9\n;\n1 2 3\nATOM 2 4 5 6\n"},
+        {"a text field opening a row", loop5 + "ATOM 1 1 2 3\n;ATOM 2 4 5 6\n;\nATOM 7 8 9\nATOM 3 1 2 3\n"},
+        {"a reserved word starting past the 64th byte of a row's line",
+         "data_t\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n"
+         "_atom_site.id\nATOM 1 2 3 1\nATOM 1 2 3" + std::string(60, ' ') + "stop_\n"},
+        {"a line of more rows than wait to be handed out", loop5 + [] {
+             std::string rows;
+             for (int i = 0; i < 5000; ++i) rows += "ATOM " + std::to_string(i) + " 1 2 " + std::to_string(i) + " ";
+             return rows + "\n";
+         }()},
+        {"a comment inside a row", loop5 + "ATOM 1 1 # 8 8 8\n2 3\n"},
+        {"crlf and tabs", loop5 + "ATOM\t1\t1\t2\t3\r\nHETATM 2 4 5 6\r\n"},
+        {"a row cut short by the end", loop5 + "ATOM 1 1 2 3\nATOM 2 4 5"},
+        {"a row that is no atom, then atoms", loop5 + "TER 1 ? ? ?\nATOM 2 4 5 6\n"},
+        {"a coordinate that is no number", loop5 + "ATOM 1 1 2 3\nATOM 2 1 2 3x\nATOM 3 4 5 6\n"},
+        {"group_PDB after the coordinates",
+         "data_t\nloop_\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n_atom_site.group_PDB\n"
+         "1 2 3 ATOM\n4 5 6 TER\n7 8 9 HETATM\n"},
+        {"columns repeated and of another category",
+         "data_t\nloop_\n_atom_site.Cartn_x\n_atom_site.Cartn_x\n_other.Cartn_y\n_atom_site.Cartn_y\n"
+         "_atom_site.Cartn_z\n1 9 9 2 3\n"},
+        {"a loop without coordinates has rows", "data_t\nloop_\n_atom_site.id\n_atom_site.fract_x\n1 0.5\n"},
+        {"single-row pairs, a valueless name passed over, the first of a repeated name",
+         "data_t\n_atom_site.Cartn_x 1\n_atom_site.Cartn_y\n_atom_site.Cartn_y 2 _atom_site.Cartn_y 9\n"
+         "_atom_site.Cartn_z 3\ndata_u\n_atom_site.Cartn_x 4 _atom_site.Cartn_y 5 _atom_site.Cartn_z"},
+        {"a 1 MB coordinate", loop5 + "ATOM 1 " + std::string(1 << 20, '0') + "1.5 2 3\n"},
+        {"a 1 MB line of rows", loop5 + [] {
+             std::string rows;
+             for (int i = 0; rows.size() < (1u << 20); ++i) rows += "ATOM " + std::to_string(i) + " 1.5 -2 " + std::to_string(i) + " ";
+             return rows + "\n";
+         }()},
+    };
+    unsigned seed = 1;
+    for (const auto& c : cases) expect_reference_answer(c.name, c.text, seed++);
+}
+
+// ---- generated texts --------------------------------------------------------
+
+// An _atom_site loop in a random layout: columns in any order, archive-style
+// and compact lines, rows sharing lines or running over several, and (when
+// `tricky`) quoted values, comments, text fields, long values and lines.
+std::string generated_cif(std::mt19937& random, bool tricky) {
+    auto pick = [&](unsigned below) { return static_cast<unsigned>(random() % below); };
+    std::vector<std::string> names = {"group_PDB", "Cartn_x", "Cartn_y", "Cartn_z"};
+    if (pick(10) == 0) names.erase(names.begin());
+    for (unsigned extra = pick(18); extra > 0; --extra) names.push_back("item_" + std::to_string(extra));
+    std::shuffle(names.begin(), names.end(), random);
+    std::string text = "data_generated\n_cell.length_a 10\nloop_\n";
+    for (const std::string& name : names) text += "_atom_site." + name + (pick(3) == 0 ? " \n" : "\n");
+    const char* plain[] = {"?", ".", "A", "CA", "x_y", "C#1", "a;b", "MET", "1", "HOH", "loops_", "data"};
+    const char* awkward[] = {"\"O5'\"", "'a b'", "''", "\"x\"y\"", "'ATOM'", "'#'", "\n;text\nfield\n;\n"};
+    const char* groups[] = {"ATOM", "ATOM", "ATOM", "HETATM", "TER", "atom", "\"HETATM\""};
+    const char* separators[] = {" ", " ", "  ", "\t", "   "};
+    for (unsigned row = 0, rows = 20 + pick(200); row < rows; ++row) {
+        for (std::size_t column = 0; column < names.size(); ++column) {
+            const std::string& name = names[column];
+            std::string value;
+            if (name == "group_PDB") {
+                value = groups[pick(tricky ? 7 : 4)];
+            } else if (name.rfind("Cartn_", 0) == 0) {
+                char number[32];
+                std::snprintf(number, sizeof number, "%.*f", static_cast<int>(pick(4)),
+                              (static_cast<int>(pick(2000000)) - 1000000) / 1000.0);
+                value = number;
+                if (tricky && pick(40) == 0) value = pick(2) ? "1e3" : "12.5(3)";
+            } else if (tricky && pick(12) == 0) {
+                value = pick(8) == 0 ? std::string(60 + pick(100), 'L') : awkward[pick(7)];
+            } else {
+                value = plain[pick(12)];
+            }
+            text += value;
+            if (column + 1 < names.size() && tricky && pick(30) == 0) text += pick(2) ? "\n" : " # comment\n";
+            else text += separators[pick(5)];
+        }
+        unsigned ending = pick(20);
+        if (ending == 0 && tricky) text += "# after\n";
+        else if (ending == 1) text += "\r\n";
+        else if (ending != 2) text += "\n";  // 2: the next row shares the line
+    }
+    if (pick(3) == 0) text += "#\nloop_\n_atom_type.symbol\nC\nN\n";
+    return text;
+}
+
+TEST(MmcifReader, GeneratedLoopsAnswerAsTheReference) {
+    for (unsigned seed = 1; seed <= 60; ++seed) {
+        std::mt19937 random(seed);
+        const bool tricky = seed % 2 == 0;
+        const std::string text = generated_cif(random, tricky);
+        expect_reference_answer("generated text " + std::to_string(seed), text, seed);
+    }
+}
+
+TEST(MmcifReader, ReadErrorsKeepTheRowsBefore) {
+    std::mt19937 random(5);
+    const std::string text = generated_cif(random, false);
+    const reference::Reading whole = reference::read_bytes(text);
+    for (std::size_t fail_after = 0; fail_after < text.size(); fail_after += 1 + fail_after / 8) {
+        MemorySource source(text, {}, fail_after);
+        record_scan::RecordScanner scanner(source, 64);
+        record_scan::AtomXyz atom;
+        std::size_t records = 0;
+        ScanOutcome outcome;
+        while ((outcome = scanner.next_record(atom)) == ScanOutcome::record) {
+            ASSERT_LT(records, whole.records.size());
+            EXPECT_EQ(std::memcmp(&atom, &whole.records[records], sizeof atom), 0);
+            ++records;
+        }
+        const reference::Reading want = reference::read_bytes(text, fail_after);
+        EXPECT_TRUE(outcome == want.end || (want.end_may_be_incomplete && outcome == ScanOutcome::incomplete))
+            << "failing after " << fail_after;
+    }
+}
+
+// ---- the fast reading's two builds ----------------------------------------
+
+record_scan::CifToken name_token(const std::string& name) {
+    record_scan::CifToken token;
+    token.kind = record_scan::CifTokenKind::data_name;
+    token.length = name.size();
+    std::memcpy(token.kept, name.data(), std::min(name.size(), record_scan::cif_kept_bytes));
+    return token;
+}
+
+// Every step of one build over the rows of a loop: what it said, where it
+// stopped and what it delivered, until it needs the tokenizer or more bytes.
+std::string fast_steps(record_scan::LoopLinesReader read, const std::vector<std::string>& names,
+                       const std::string& rows) {
+    record_scan::AtomSiteLoop loop;
+    record_scan::OutcomeQueue queue;
+    for (const std::string& name : names) loop.add_name(name_token(name));
+    loop.begin_rows(queue);
+    const std::string buffer = rows + std::string(record_scan::loop_lines_overread, '\0');
+    record_scan::LoopLinePosition at{buffer.data(), true, nullptr};
+    std::string steps;
+    for (;;) {
+        record_scan::LoopLines result = read(at, buffer.data() + rows.size(), &loop, queue);
+        steps += "step " + std::to_string(static_cast<int>(result)) + " at " + std::to_string(at.next - buffer.data()) +
+                 (at.at_line_start ? " line start\n" : "\n");
+        while (!queue.empty()) {
+            record_scan::CifOutcome outcome = queue.pop();
+            char line[96];
+            std::snprintf(line, sizeof line, "%d %a %a %a\n", static_cast<int>(outcome.kind), outcome.atom.x,
+                          outcome.atom.y, outcome.atom.z);
+            steps += line;
+        }
+        if (result != record_scan::LoopLines::read) return steps;
+    }
+}
+
+TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
+    if (record_scan::loop_lines_reader() == record_scan::read_loop_lines_portable)
+        GTEST_SKIP() << "this machine runs only the portable build";
+#if defined(__x86_64__)
+    for (unsigned seed = 1; seed <= 200; ++seed) {
+        std::mt19937 random(seed);
+        const std::string text = generated_cif(random, seed % 2 == 0);
+        // The names, and the rows after them, as the token reading would hand them over.
+        std::vector<std::string> names;
+        std::size_t at = text.find("loop_\n") + 6;
+        while (text[at] == '_') {
+            std::size_t end = text.find_first_of(" \n", at);
+            names.push_back(text.substr(at, end - at));
+            at = text.find('\n', end) + 1;
+        }
+        const std::string rows = text.substr(at);
+        ASSERT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
+                  fast_steps(record_scan::read_loop_lines_portable, names, rows))
+            << "generated text " << seed;
+    }
+#endif
+}
+
+TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
+    std::mt19937 random(3);
+    const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b";
+    char window[64];
+    for (int i = 0; i < 20000; ++i) {
+        for (char& c : window) c = alphabet[random() % (sizeof alphabet - 1)];
+        record_scan::CifByteMasks fast = record_scan::classify_cif_bytes(window);
+        record_scan::CifByteMasks plain = record_scan::classify_cif_bytes_portable(window);
+        ASSERT_EQ(fast.blank, plain.blank);
+        ASSERT_EQ(fast.special, plain.special);
+        ASSERT_EQ(fast.underscore, plain.underscore);
+        ASSERT_EQ(fast.line_feed, plain.line_feed);
+    }
+}
+
+}  // namespace
