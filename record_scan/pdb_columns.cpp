@@ -9,48 +9,39 @@
 namespace record_scan {
 namespace {
 
-// Byte-parallel tests on a field held in one 64-bit word (first byte
-// lowest): each gives 0x80 in the bytes that pass.
+// Byte-parallel arithmetic on a field held in one 64-bit word, first byte
+// lowest.
 constexpr std::uint64_t every_byte(std::uint8_t value) { return 0x0101010101010101u * value; }
 
-constexpr std::uint64_t digit_bytes(std::uint64_t word) {
-    std::uint64_t offset = word ^ every_byte('0');  // digits become 0 to 9
-    std::uint64_t above_nine = ((offset & every_byte(0x7f)) + every_byte(0x76)) | offset;
-    return ~above_nine & every_byte(0x80);
-}
-
-// Seven digits, the first most significant, one per byte with a zero byte
-// before them: the integer they spell, by three multiplications.
-constexpr std::uint32_t spelled_number(std::uint64_t digits) {
-    digits = digits * 10 + (digits >> 8);
-    constexpr std::uint64_t pairs = 0x000000ff000000ffu;
-    digits = ((digits & pairs) * (100 + (std::uint64_t{1000000} << 32)) +
-              ((digits >> 16) & pairs) * (1 + (std::uint64_t{10000} << 32))) >> 32;
-    return static_cast<std::uint32_t>(digits);
-}
-
 // One "%8.3f" field: blanks, an optional minus, one to four digits, the
-// point and three digits. Its mantissa is below 2^24, so one correctly
-// rounded division by 1000 gives the nearest single-precision value.
-// Checked without branches, as the sign and width vary at random; `value`
-// is garbage when the field is not of this form.
+// point and three digits. Checked without branches, as the sign and width
+// vary at random; `value` is garbage when the field is not of this form.
 [[gnu::always_inline]] inline bool read_fixed_point_field(const char* field, float& value) {
     std::uint64_t word;
     std::memcpy(&word, field, sizeof word);
-    std::uint64_t others = ((~digit_bytes(word) & every_byte(0x80)) >> 7) * 0xff;
-    // The bytes before the integer digits (none to three of them) and the point.
-    std::uint64_t lead = others & 0xffffffffu;
-    bool shaped = (others >> 32) == 0xff && (lead & (lead + 1)) == 0 && lead != 0xffffffffu;
+    const std::uint64_t digits = word ^ every_byte('0');  // digits become 0 to 9
+    const std::uint64_t above_nine =
+        (((digits & every_byte(0x7f)) + every_byte(0x76)) | digits) & every_byte(0x80);
+    const std::uint64_t others = (above_nine >> 7) * 0xff;  // 0xff in each byte that is no digit
+    // Those must be the point (byte 4) and the lead: without the point, a
+    // run of none to three 0xff bytes from the lowest.
+    const std::uint64_t lead = others ^ (std::uint64_t{0xff} << 32);
+    const bool shaped = (lead & (lead + 1)) == 0 && lead <= 0xffffff;
     // Blanks in the lead, the last of them may be a minus; then the point.
-    constexpr std::uint64_t blanks_and_point = 0x0000002e20202020u;
-    std::uint64_t off_pattern = (word ^ blanks_and_point) & others;
-    std::uint64_t minus_last = ((lead + 1) >> 8) * std::uint64_t{'-' ^ ' '};
-    bool negative = off_pattern != 0;
-    // Clear the lead and the point, then close the gap the point leaves.
-    std::uint64_t values = (word ^ every_byte('0')) & ~others;
-    std::uint64_t spelled = ((values & 0xffffffffu) << 8) | (values & 0xffffff0000000000u);
-    float magnitude = static_cast<float>(spelled_number(spelled)) / 1000.0f;
-    std::uint32_t sign = std::uint32_t{negative} << 31;
+    const std::uint64_t off_pattern = (word ^ 0x0000002e20202020u) & others;
+    const std::uint64_t minus_last = ((lead + 1) >> 8) * std::uint64_t{'-' ^ ' '};
+    const bool negative = off_pattern != 0;
+    // With the lead cleared and the point read as a zero digit, the weights
+    // are fixed: pairs (x10 + x1), then the integer and the fraction (x100
+    // + x1), then integer x1000 + fraction. No step carries into the next
+    // byte or half, and the result is below 10^7 < 2^24, so the one
+    // correctly rounded division is the nearest float, as sscanf gives.
+    std::uint64_t number = digits & ~others;
+    number = (number * 10 + (number >> 8)) & 0x00ff00ff00ff00ffu;
+    number = (number * 100 + (number >> 16)) & 0x0000ffff0000ffffu;
+    const auto thousandths = static_cast<std::uint32_t>((number & 0xffffffffu) * 1000 + (number >> 32));
+    const float magnitude = static_cast<float>(thousandths) / 1000.0f;
+    const std::uint32_t sign = std::uint32_t{negative} << 31;
     value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) | sign);
     return shaped & (!negative | (off_pattern == minus_last));
 }

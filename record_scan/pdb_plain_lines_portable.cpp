@@ -7,8 +7,10 @@
 
 namespace record_scan {
 
-PlainRun read_plain_lines_portable(const char* text, std::size_t size, AtomXyz* atoms,
-                                     std::size_t capacity) {
+// Flattened: the field reading inlined into the loop (where the optimiser
+// can see it, as with link-time optimisation) saves a call per record.
+[[gnu::flatten]] PlainRun read_plain_lines_portable(const char* text, std::size_t size,
+                                                    AtomXyz* atoms, std::size_t capacity) {
     PlainRun run;
     while (run.records < capacity && size - run.bytes >= plain_lines_lookahead) {
         const char* line = text + run.bytes;
