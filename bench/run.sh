@@ -26,7 +26,7 @@ milliseconds() {  # milliseconds COMMAND...: wall time of one run, output droppe
     echo $(( (${end/./} - ${start/./}) / 1000 ))
 }
 
-declare -A best box_kb dump_kb
+declare -A best box_kb dump_kb gz_kb cif_kb
 race() {  # race NAME... : each NAME is a function; best of $rounds, interleaved
     for name in "$@"; do best[$name]=999999999; done
     for _ in $(seq "$rounds"); do
@@ -58,7 +58,8 @@ cmp -s <(boxreach_run) <(boxreach_baseline) && same_report=yes || same_report=NO
 
 xyzdump_run() { "$bin/xyzdump" "$work/in.pqr" "$work/out.csv"; }
 xyzdump_baseline() { "$helpers/baseline_xyzdump" "$work/in.pqr" "$work/baseline.csv"; }
-race xyzdump_run xyzdump_baseline
+wc_pqr() { wc -l "$work/in.pqr"; }
+race wc_pqr xyzdump_run xyzdump_baseline
 cmp -s "$work/out.csv" "$work/baseline.csv" && same_csv=yes || same_csv=NO
 rm -f "$work/out.csv" "$work/baseline.csv"
 
@@ -70,19 +71,51 @@ echo "  boxreach   ${best[boxreach_run]} ms  ($(rate "$megabytes" "${best[boxrea
 echo "  baseline   ${best[boxreach_baseline]} ms  ($(ratio "${best[boxreach_baseline]}" "${best[boxreach_run]}") x boxreach)"
 echo "  same report as the baseline: $same_report"
 echo "xyzdump on ${megabytes} MB PQR, best of $rounds:"
-echo "  xyzdump    ${best[xyzdump_run]} ms  ($(rate "$megabytes" "${best[xyzdump_run]}") GB/s)"
+echo "  wc -l      ${best[wc_pqr]} ms"
+echo "  xyzdump    ${best[xyzdump_run]} ms  ($(rate "$megabytes" "${best[xyzdump_run]}") GB/s," \
+     "$(ratio "${best[xyzdump_run]}" "${best[wc_pqr]}") x wc -l)"
 echo "  baseline   ${best[xyzdump_baseline]} ms  ($(ratio "${best[xyzdump_baseline]}" "${best[xyzdump_run]}") x xyzdump)"
 echo "  same CSV as the baseline: $same_csv"
 
-rm -f "$work/in.pdb" "$work/in.pqr"
+# Compressed and mmCIF inputs: the gzip-compressed PDB (level 6) against a
+# pipe from zcat and against decompression alone; the mmCIF against wc -l.
+gzip -6 -c "$work/in.pdb" >"$work/in.pdb.gz"
+"$helpers/make_structure" cif "$megabytes" "$work/in.cif"
+cat "$work/in.pdb.gz" "$work/in.cif" >/dev/null
+gz_run() { "$bin/boxreach" "$work/in.pdb.gz" 0 0 0; }
+gz_zcat() { zcat "$work/in.pdb.gz" | "$bin/boxreach" /dev/stdin 0 0 0; }
+gz_inflate() { "$helpers/inflate_only" "$work/in.pdb.gz"; }
+race gz_run gz_zcat gz_inflate
+cmp -s <(gz_run) <(boxreach_run) && same_gz=yes || same_gz=NO
+wc_cif() { wc -l "$work/in.cif"; }
+cif_run() { "$bin/boxreach" "$work/in.cif" 0 0 0; }
+race wc_cif cif_run
+echo "boxreach on the same PDB gzip-compressed ($(( $(stat -c %s "$work/in.pdb.gz") / 1000000 )) MB), best of $rounds:"
+echo "  boxreach FILE.gz          ${best[gz_run]} ms  ($(ratio "${best[gz_zcat]}" "${best[gz_run]}") x faster than zcat | boxreach," \
+     "$(ratio "${best[gz_run]}" "${best[gz_inflate]}") x decompression alone)"
+echo "  zcat | boxreach           ${best[gz_zcat]} ms"
+echo "  decompression alone       ${best[gz_inflate]} ms"
+echo "  same report as the plain file: $same_gz"
+echo "boxreach on a ${megabytes} MB mmCIF (archive style), best of $rounds:"
+echo "  wc -l      ${best[wc_cif]} ms"
+echo "  boxreach   ${best[cif_run]} ms  ($(rate "$megabytes" "${best[cif_run]}") GB/s," \
+     "$(ratio "${best[cif_run]}" "${best[wc_cif]}") x wc -l)"
+
+rm -f "$work/in.pdb" "$work/in.pqr" "$work/in.pdb.gz" "$work/in.cif"
 echo
 echo "peak resident memory, 20 MB and 1000 MB inputs:"
 for size in 20 1000; do
     "$helpers/make_structure" pdb "$size" "$work/m.pdb"
     "$helpers/make_structure" pqr "$size" "$work/m.pqr"
+    "$helpers/make_structure" cif "$size" "$work/m.cif"
+    gzip -1 -c "$work/m.pdb" >"$work/m.pdb.gz"
     box_kb[$size]=$(peak_kb "$bin/boxreach" "$work/m.pdb" 0 0 0)
     dump_kb[$size]=$(peak_kb "$bin/xyzdump" "$work/m.pqr" /dev/null)
-    rm -f "$work/m.pdb" "$work/m.pqr"
+    gz_kb[$size]=$(peak_kb "$bin/boxreach" "$work/m.pdb.gz" 0 0 0)
+    cif_kb[$size]=$(peak_kb "$bin/boxreach" "$work/m.cif" 0 0 0)
+    rm -f "$work/m.pdb" "$work/m.pqr" "$work/m.cif" "$work/m.pdb.gz"
 done
 echo "  boxreach   ${box_kb[20]} KB -> ${box_kb[1000]} KB  (grows $(( box_kb[1000] - box_kb[20] )) KB)"
 echo "  xyzdump    ${dump_kb[20]} KB -> ${dump_kb[1000]} KB  (grows $(( dump_kb[1000] - dump_kb[20] )) KB)"
+echo "  boxreach on gzip   ${gz_kb[20]} KB -> ${gz_kb[1000]} KB  (grows $(( gz_kb[1000] - gz_kb[20] )) KB)"
+echo "  boxreach on mmCIF  ${cif_kb[20]} KB -> ${cif_kb[1000]} KB  (grows $(( cif_kb[1000] - cif_kb[20] )) KB)"
