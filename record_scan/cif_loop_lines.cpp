@@ -13,11 +13,12 @@
 namespace record_scan {
 
 CifByteMasks classify_cif_bytes_portable(const char* window) {
-    CifByteMasks masks{0, 0, 0, 0};
+    CifByteMasks masks{0, 0, 0, 0, 0};
     for (unsigned i = 0; i < 64; ++i) {
         std::uint64_t bit = std::uint64_t{1} << i;
         char c = window[i];
         if (is_cif_blank(c)) masks.blank |= bit;
+        if (c == '\'' || c == '"') masks.quote |= bit;
         if (c == '\'' || c == '"' || c == '#' || c == '_') masks.special |= bit;
         if (c == '_') masks.underscore |= bit;
         if (c == '\n') masks.line_feed |= bit;
@@ -31,10 +32,9 @@ namespace portable {
 using namespace loop_lines;
 
 #if defined(__SSE2__)
-// Four 16-byte comparisons per kind of byte; '"' and '#' differ in their
-// lowest bit only, so one comparison finds both.
+// Four 16-byte loads, each compared with every byte that matters.
 CifByteMasks classify(const char* window) {
-    CifByteMasks masks{0, 0, 0, 0};
+    CifByteMasks masks{0, 0, 0, 0, 0};
     for (int i = 0; i < 4; ++i) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(window + 16 * i));
         __m128i line_feed = _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'));
@@ -42,15 +42,16 @@ CifByteMasks classify(const char* window) {
             _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t'))),
             _mm_or_si128(line_feed, _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
         __m128i under = _mm_cmpeq_epi8(v, _mm_set1_epi8('_'));
-        __m128i special = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(1)), _mm_set1_epi8('#')),
-                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\''))),
-            under);
-        const int shift = 16 * i;
-        masks.blank |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(blank))} << shift;
-        masks.special |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(special))} << shift;
-        masks.underscore |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(under))} << shift;
-        masks.line_feed |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(line_feed))} << shift;
+        __m128i quote = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\'')), _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+        __m128i special = _mm_or_si128(_mm_or_si128(quote, _mm_cmpeq_epi8(v, _mm_set1_epi8('#'))), under);
+        auto bits = [i](__m128i matches) {
+            return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(matches))} << (16 * i);
+        };
+        masks.blank |= bits(blank);
+        masks.special |= bits(special);
+        masks.quote |= bits(quote);
+        masks.underscore |= bits(under);
+        masks.line_feed |= bits(line_feed);
     }
     return masks;
 }

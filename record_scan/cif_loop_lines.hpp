@@ -20,7 +20,9 @@ inline constexpr std::size_t loop_lines_overread = 128;
 struct LoopLinePosition {
     const char* next;        // between tokens, inside the values of a loop
     bool at_line_start;      // `next` begins a line
-    const char* line_feed;   // the line feed of next's line when known, else null
+    // The line feed of next's line when known (the end of the bytes when
+    // there is none before it), else null.
+    const char* line_feed;
 };
 
 enum class LoopLines : unsigned char {
@@ -29,9 +31,9 @@ enum class LoopLines : unsigned char {
     needs_tokenizer,  // the token at `next` (or, with no room, its line) is the tokenizer's
 };
 
-// Reads whole lines of values up to `end`. `rows`: the loop whose rows are
-// read, or null for a loop that is passed over. Stops before a line whose
-// rows might not fit in `out`.
+// Reads values up to `end`. `rows`: the loop whose rows are read, or null
+// for a loop that is passed over. Stops, between tokens, before `out` might
+// overflow.
 using LoopLinesReader = LoopLines (*)(LoopLinePosition& at, const char* end, AtomSiteLoop* rows,
                                       OutcomeQueue& out);
 
@@ -51,6 +53,7 @@ LoopLinesReader loop_lines_reader();
 struct CifByteMasks {
     std::uint64_t blank;       // white space
     std::uint64_t special;     // ' " # _: a token beginning with one is not a plain value
+    std::uint64_t quote;       // ' "
     std::uint64_t underscore;  // '_': reserved words have one at their 5th or 7th byte
     std::uint64_t line_feed;
 };

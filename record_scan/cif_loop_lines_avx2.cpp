@@ -30,7 +30,7 @@ LOOP_LINES_FUNCTION std::uint64_t bytes_of(__m256i low_half_matches, __m256i hig
 LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
     __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32))};
-    __m256i blank[2], special[2], under[2], line_feed[2];
+    __m256i blank[2], special[2], quote[2], under[2], line_feed[2];
     for (int i = 0; i < 2; ++i) {
         __m256i v = halves[i];
         line_feed[i] = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'));
@@ -38,14 +38,11 @@ LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
             _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))),
             _mm256_or_si256(line_feed[i], _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
         under[i] = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_'));
-        // '"' and '#' differ in their lowest bit only.
-        special[i] = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v, _mm256_set1_epi8(1)), _mm256_set1_epi8('#')),
-                            _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\''))),
-            under[i]);
+        quote[i] = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')));
+        special[i] = _mm256_or_si256(_mm256_or_si256(quote[i], _mm256_cmpeq_epi8(v, _mm256_set1_epi8('#'))), under[i]);
     }
-    return {bytes_of(blank[0], blank[1]), bytes_of(special[0], special[1]), bytes_of(under[0], under[1]),
-            bytes_of(line_feed[0], line_feed[1])};
+    return {bytes_of(blank[0], blank[1]), bytes_of(special[0], special[1]), bytes_of(quote[0], quote[1]),
+            bytes_of(under[0], under[1]), bytes_of(line_feed[0], line_feed[1])};
 }
 
 LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {

@@ -36,11 +36,25 @@ inline std::uint64_t reserved_words(const char* window, std::uint64_t starts, st
     return reserved;
 }
 
-// Whether the rows the line can finish fit in `out`: a row has at least one
-// value, and a value takes at least a byte and a blank.
-inline bool has_room_for_line(const LoopLinePosition& at, const AtomSiteLoop& rows, const OutcomeQueue& out) {
-    std::size_t values = (static_cast<std::size_t>(at.line_feed - at.next) + 1) / 2;
-    return values / rows.names() + 1 <= out.room();
+constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
+
+// Of the tokens starting with a quote at the bits of `starts`, those that
+// do not end with the same quote: their values span white space.
+inline std::uint64_t unclosed_quotes(const char* window, std::uint64_t starts) {
+    std::uint64_t unclosed = 0;
+    for (; starts != 0; starts &= starts - 1) {
+        int bit = __builtin_ctzll(starts);
+        const char* token = window + bit;
+        std::size_t length = token_length_from(token);
+        if (length < 2 || token[length - 1] != token[0]) unclosed |= std::uint64_t{1} << bit;
+    }
+    return unclosed;
+}
+
+// A value read in place: a quoted one without its quotes.
+inline CifValue plain_value(const char* token, std::size_t length) {
+    if (is_quote(token[0])) return {token + 1, length - 2, CifQuoting::quoted};
+    return {token, length, CifQuoting::bare};
 }
 
 }  // namespace record_scan::loop_lines

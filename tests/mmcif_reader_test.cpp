@@ -410,6 +410,7 @@ TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
         record_scan::CifByteMasks plain = record_scan::classify_cif_bytes_portable(window);
         ASSERT_EQ(fast.blank, plain.blank);
         ASSERT_EQ(fast.special, plain.special);
+        ASSERT_EQ(fast.quote, plain.quote);
         ASSERT_EQ(fast.underscore, plain.underscore);
         ASSERT_EQ(fast.line_feed, plain.line_feed);
     }
