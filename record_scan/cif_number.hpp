@@ -79,6 +79,18 @@ inline bool read_cif_number_padded(const char* data, std::size_t length, float& 
     if (bytes - 1 >= 8) return read_any_cif_number({data, length}, value);  // none, or more than 8
     std::uint64_t word;
     std::memcpy(&word, data + negative, sizeof word);
+    // Coordinates as they are nearly always written, 1 to 4 digits, a point
+    // and 3 digits: moved to the top of the word, the point is byte 4.
+    if (bytes >= 5 && data[negative + bytes - 4] == '.') {
+        const std::uint64_t offsets = (word ^ every_byte('0')) << (8 * (8 - bytes));
+        const std::uint64_t digits = ((offsets & 0xffffffffu) << 8) | (offsets & 0xffffff0000000000u);
+        const std::uint64_t not_digits = (((digits & every_byte(0x7f)) + every_byte(0x76)) | digits) & every_byte(0x80);
+        if (not_digits == 0) {
+            value = static_cast<float>(eight_digits_value(digits)) / 1000.0f;
+            value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(value) ^ (std::uint32_t{negative} << 31));
+            return true;
+        }
+    }
     const std::uint64_t used = ~std::uint64_t{0} >> (64 - 8 * bytes);
     const std::uint64_t offsets = (word ^ every_byte('0')) & used;  // digits become 0 to 9
     // The first point: the lowest byte that is zero after an exclusive or
