@@ -11,8 +11,9 @@
 
 namespace {
 
-std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes) {
-    record_scan::RecordScanner scanner(source, block_bytes);
+std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes,
+                     record_scan::Kernel kernel) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
     record_scan::AtomXyz atom;
     std::string text;
     record_scan::ScanOutcome outcome;
@@ -32,11 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text = "data_x\n" + std::string(reinterpret_cast<const char*>(data), size - 2);
 
     const std::string want = fuzz::describe(reference::read_bytes(text));
-    MemorySource whole(text);
-    fuzz::require_same(scan_all(whole, record_scan::RecordScanner::default_block_bytes), want,
-                       "whole-input reading");
     const std::size_t largest_piece = 1 + draws.below(steer & 1 ? 8 : 300);
-    MemorySource pieces(text, [&] { return 1 + draws.below(largest_piece); });
-    fuzz::require_same(scan_all(pieces, 1 + draws.below(300)), want, "piecewise reading");
+    // Every kernel this machine can run, the portable one included.
+    for (record_scan::Kernel kernel : record_scan::available_kernels()) {
+        MemorySource whole(text);
+        fuzz::require_same(scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
+                           want, "whole-input reading");
+        MemorySource pieces(text, [&] { return 1 + draws.below(largest_piece); });
+        fuzz::require_same(scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
+    }
     return 0;
 }

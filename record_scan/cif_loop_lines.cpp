@@ -87,12 +87,10 @@ LoopLines read_loop_lines_portable(LoopLinePosition& at, const char* end, AtomSi
 
 CifByteMasks classify_cif_bytes(const char* window) { return portable::classify(window); }
 
-LoopLinesReader loop_lines_reader() {
+LoopLinesReader loop_lines_reader(Kernel kernel) {
 #if defined(__x86_64__)
-    __builtin_cpu_init();  // may run before the constructors that would call it
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
-        __builtin_cpu_supports("popcnt"))
-        return read_loop_lines_avx2;
+    for (Kernel available : available_kernels())
+        if (available == kernel && kernel == Kernel::avx2) return read_loop_lines_avx2;
 #endif
     return read_loop_lines_portable;
 }

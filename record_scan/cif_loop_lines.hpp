@@ -46,8 +46,8 @@ LoopLines read_loop_lines_avx2(LoopLinePosition& at, const char* end, AtomSiteLo
                                OutcomeQueue& out);
 #endif
 
-// The fastest of them that this machine runs.
-LoopLinesReader loop_lines_reader();
+// The reading of a kernel; the portable one for a kernel this machine cannot run.
+LoopLinesReader loop_lines_reader(Kernel kernel);
 
 // Bit i of each mask tells about byte i of a 64-byte window.
 struct CifByteMasks {

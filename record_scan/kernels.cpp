@@ -12,7 +12,9 @@ bool machine_runs(Kernel kernel) {
         case Kernel::avx2:
 #if defined(__x86_64__)
             __builtin_cpu_init();  // may run before the constructors that would call it
-            return __builtin_cpu_supports("avx2");
+            // The mmCIF kernel also counts and deposits bits.
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
+                   __builtin_cpu_supports("popcnt");
 #else
             return false;
 #endif

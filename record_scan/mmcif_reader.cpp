@@ -16,8 +16,9 @@ namespace record_scan {
 // and any line longer than the buffer, goes through the tokenizer, which
 // needs no more of a token than the bytes at hand.
 struct MmcifReader::State {
-    State(ByteSource& text, std::size_t block_bytes)
+    State(ByteSource& text, std::size_t block_bytes, Kernel kernel)
         : source(text),
+          read_lines(loop_lines_reader(kernel)),
           capacity(std::max<std::size_t>(block_bytes, 1)),
           // Zeroed once, so that the fast reading's look past the end sees no stale bytes.
           buffer(std::make_unique<char[]>(capacity + loop_lines_overread)) {}
@@ -29,7 +30,7 @@ struct MmcifReader::State {
     void finish();
 
     ByteSource& source;
-    const LoopLinesReader read_lines = loop_lines_reader();
+    const LoopLinesReader read_lines;
     std::size_t capacity;
     std::unique_ptr<char[]> buffer;
     std::size_t begin = 0;  // first unread byte in buffer
@@ -46,8 +47,8 @@ struct MmcifReader::State {
     std::optional<ScanOutcome> last;  // end_of_input or read_error, once reached
 };
 
-MmcifReader::MmcifReader(ByteSource& text, std::size_t block_bytes)
-    : state_(std::make_unique<State>(text, block_bytes)) {}
+MmcifReader::MmcifReader(ByteSource& text, std::size_t block_bytes, Kernel kernel)
+    : state_(std::make_unique<State>(text, block_bytes, kernel)) {}
 
 MmcifReader::~MmcifReader() = default;
 

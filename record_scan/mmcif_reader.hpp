@@ -12,7 +12,9 @@ namespace record_scan {
 class MmcifReader {
 public:
     // `text` starts at the first line of substance (the "data_" line).
-    explicit MmcifReader(ByteSource& text, std::size_t block_bytes = RecordScanner::default_block_bytes);
+    // A kernel this machine cannot run is replaced by the portable one.
+    explicit MmcifReader(ByteSource& text, std::size_t block_bytes = RecordScanner::default_block_bytes,
+                         Kernel kernel = fastest_kernel());
     ~MmcifReader();
     MmcifReader(const MmcifReader&) = delete;
     MmcifReader& operator=(const MmcifReader&) = delete;

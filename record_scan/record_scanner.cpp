@@ -38,7 +38,7 @@ private:
         text_ = std::make_unique<PeekableSource>(*text_bytes);
         TextStart start = recognise_text(*text_);
         if (start.layout == TextLayout::mmcif)
-            cif_ = std::make_unique<MmcifReader>(*text_, block_bytes_);
+            cif_ = std::make_unique<MmcifReader>(*text_, block_bytes_, kernel_);
         else
             pdb_ = std::make_unique<PdbLayoutReader>(*text_, block_bytes_, start.inside_line,
                                                      kernel_);

@@ -176,8 +176,9 @@ std::string describe(const std::vector<record_scan::AtomXyz>& records, ScanOutco
     return text + (end == ScanOutcome::end_of_input ? "end" : end == ScanOutcome::incomplete ? "incomplete" : "read error");
 }
 
-std::string read_streaming(MemorySource& source, std::size_t block_bytes) {
-    record_scan::RecordScanner scanner(source, block_bytes);
+std::string read_streaming(MemorySource& source, std::size_t block_bytes,
+                           record_scan::Kernel kernel = record_scan::fastest_kernel()) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
     std::vector<record_scan::AtomXyz> records;
     record_scan::AtomXyz atom;
     ScanOutcome outcome;
@@ -193,8 +194,11 @@ std::string read_reference(const std::string& text) {
 // Whole blocks, tiny blocks and ragged pieces all give the reference's answer.
 void expect_reference_answer(const std::string& name, const std::string& text, unsigned seed) {
     const std::string want = read_reference(text);
-    MemorySource whole(text);
-    ASSERT_EQ(read_streaming(whole, record_scan::RecordScanner::default_block_bytes), want) << name;
+    for (record_scan::Kernel kernel : record_scan::available_kernels()) {
+        MemorySource whole(text);
+        ASSERT_EQ(read_streaming(whole, record_scan::RecordScanner::default_block_bytes, kernel), want)
+            << name << ", kernel " << record_scan::kernel_name(kernel);
+    }
     for (std::size_t block : {1u, 2u, 3u, 7u, 64u, 129u, 4096u}) {
         MemorySource source(text);
         ASSERT_EQ(read_streaming(source, block), want) << name << ", blocks of " << block;
@@ -378,7 +382,7 @@ std::string fast_steps(record_scan::LoopLinesReader read, const std::vector<std:
 }
 
 TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
-    if (record_scan::loop_lines_reader() == record_scan::read_loop_lines_portable)
+    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
         GTEST_SKIP() << "this machine runs only the portable build";
 #if defined(__x86_64__)
     for (unsigned seed = 1; seed <= 200; ++seed) {
