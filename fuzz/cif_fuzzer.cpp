@@ -9,21 +9,6 @@
 #include "fuzz_support.hpp"
 #include "memory_source.hpp"
 
-namespace {
-
-std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes,
-                     record_scan::Kernel kernel) {
-    record_scan::RecordScanner scanner(source, block_bytes, kernel);
-    record_scan::AtomXyz atom;
-    std::string text;
-    record_scan::ScanOutcome outcome;
-    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
-        text += fuzz::describe(atom);
-    return text + fuzz::describe(outcome);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     // The last two bytes steer the reading; the rest follows a data_ line,
@@ -37,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every kernel this machine can run, the portable one included.
     for (record_scan::Kernel kernel : record_scan::available_kernels()) {
         MemorySource whole(text);
-        fuzz::require_same(scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
+        fuzz::require_same(fuzz::scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
                            want, "whole-input reading");
         MemorySource pieces(text, [&] { return 1 + draws.below(largest_piece); });
-        fuzz::require_same(scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
+        fuzz::require_same(fuzz::scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
     }
     return 0;
 }

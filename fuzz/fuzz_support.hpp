@@ -49,6 +49,17 @@ inline std::string describe(const reference::Reading& reading) {
     return text + describe(reading.end);
 }
 
+// Every outcome of a scanner over `source`, up to the first that is not a record.
+inline std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes,
+                            record_scan::Kernel kernel = record_scan::fastest_kernel()) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
+    record_scan::AtomXyz atom;
+    std::string text;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record) text += describe(atom);
+    return text + describe(outcome);
+}
+
 // A difference is a finding: say what differed and stop the run.
 inline void require_same(const std::string& got, const std::string& want, const char* what) {
     if (got == want) return;

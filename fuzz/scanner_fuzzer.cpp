@@ -12,17 +12,6 @@
 
 namespace {
 
-std::string scan_all(record_scan::ByteSource& source, std::size_t block_bytes,
-                     record_scan::Kernel kernel = record_scan::fastest_kernel()) {
-    record_scan::RecordScanner scanner(source, block_bytes, kernel);
-    record_scan::AtomXyz atom;
-    std::string text;
-    record_scan::ScanOutcome outcome;
-    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
-        text += fuzz::describe(atom);
-    return text + fuzz::describe(outcome);
-}
-
 // Damaged compressed data and failed mmCIF reads leave the records before
 // the read error open: then only the outcome is compared.
 void require_agreement(const std::string& got, const reference::Reading& want, const char* what) {
@@ -56,16 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every kernel this machine can run, the portable one included.
     for (record_scan::Kernel kernel : record_scan::available_kernels()) {
         MemorySource whole(bytes, {}, fail_after);
-        require_agreement(scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
+        require_agreement(fuzz::scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
                           want, "whole-input reading");
         MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
-        require_agreement(scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
+        require_agreement(fuzz::scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
     }
 
     // Inflated, the text reads as it does plain; its start is not searched
     // for a signature again.
     MemorySource wrapped(gzip_wrapped(bytes, draws), [&] { return 1 + draws.below(largest_piece); });
-    fuzz::require_same(scan_all(wrapped, 1 + draws.below(300)), fuzz::describe(reference::read_text(bytes)),
+    fuzz::require_same(fuzz::scan_all(wrapped, 1 + draws.below(300)), fuzz::describe(reference::read_text(bytes)),
                        "gzip-wrapped reading");
     return 0;
 }
