@@ -3,18 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "any_case.hpp"
 
 namespace record_scan {
 namespace {
-
-constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool equals_any_case(std::string_view text, std::string_view lower_word) {
-    if (text.size() != lower_word.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (lower(text[i]) != lower_word[i]) return false;
-    return true;
-}
 
 constexpr std::string_view atom_site_category = "_atom_site";
 

@@ -3,21 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "any_case.hpp"
+
 namespace record_scan {
 namespace {
-
-constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool starts_with_any_case(std::string_view text, std::string_view lower_prefix) {
-    if (text.size() < lower_prefix.size()) return false;
-    for (std::size_t i = 0; i < lower_prefix.size(); ++i)
-        if (lower(text[i]) != lower_prefix[i]) return false;
-    return true;
-}
-
-bool equals_any_case(std::string_view text, std::string_view lower_word) {
-    return text.size() == lower_word.size() && starts_with_any_case(text, lower_word);
-}
 
 }  // namespace
 

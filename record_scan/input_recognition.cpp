@@ -3,26 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "any_case.hpp"
 #include "number_scan.hpp"
 #include "pdb_layout_reader.hpp"
 
 namespace record_scan {
 namespace {
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-constexpr char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
 constexpr std::string_view data_block_keyword = "data_";
-
-bool opens_data_block(std::string_view text) {
-    if (text.size() < data_block_keyword.size()) return false;
-    for (std::size_t i = 0; i < data_block_keyword.size(); ++i)
-        if (lower(text[i]) != data_block_keyword[i]) return false;
-    return true;
-}
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
@@ -62,16 +50,16 @@ constexpr std::size_t structure_search_bytes = std::size_t{1} << 20;
 }  // namespace
 
 Compression recognise_compression(std::string_view start) {
-    if (starts_with(start, "\x1F\x8B")) return Compression::gzip;
-    bool bzip2 = starts_with(start, "BZh") && start.size() > 3 && start[3] >= '1' && start[3] <= '9';
-    if (bzip2 || starts_with(start, std::string_view("\xFD" "7zXZ\0", 6)) ||
-        starts_with(start, "\x28\xB5\x2F\xFD") || starts_with(start, "PK\x03\x04"))
+    if (start.starts_with("\x1F\x8B")) return Compression::gzip;
+    bool bzip2 = start.starts_with("BZh") && start.size() > 3 && start[3] >= '1' && start[3] <= '9';
+    if (bzip2 || start.starts_with(std::string_view("\xFD" "7zXZ\0", 6)) ||
+        start.starts_with("\x28\xB5\x2F\xFD") || start.starts_with("PK\x03\x04"))
         return Compression::unsupported;
     return Compression::none;
 }
 
 TextStart recognise_text(PeekableSource& text) {
-    if (starts_with(text.peek(byte_order_mark.size()), byte_order_mark))
+    if (text.peek(byte_order_mark.size()).starts_with(byte_order_mark))
         text.consume(byte_order_mark.size());
     bool line_started = false;  // some of the current line is consumed
     bool blanks_only = true;    // what is consumed of it is blanks and tabs
@@ -97,7 +85,7 @@ TextStart recognise_text(PeekableSource& text) {
             blanks_only = true;
             continue;
         }
-        if (blanks_only && opens_data_block(ahead.substr(i))) {
+        if (blanks_only && starts_with_any_case(ahead.substr(i), data_block_keyword)) {
             text.consume(i);
             return {TextLayout::mmcif, false};
         }

@@ -13,11 +13,6 @@ namespace {
 // The scan of a record starts at column 31, the first of the X field.
 constexpr std::size_t coordinates_offset = x_columns.first - 1;
 
-bool starts_with(std::string_view chunk, std::string_view keyword) {
-    return chunk.size() >= keyword.size() &&
-           std::memcmp(chunk.data(), keyword.data(), keyword.size()) == 0;
-}
-
 bool is_followed_by_point(std::string_view text, const ScannedNumbers& numbers) {
     for (int i = 0; i < numbers.count; ++i)
         if (numbers.end[i] < text.size() && text[numbers.end[i]] == '.') return true;
@@ -27,7 +22,7 @@ bool is_followed_by_point(std::string_view text, const ScannedNumbers& numbers) 
 }  // namespace
 
 bool is_atom_record(std::string_view chunk) {
-    return starts_with(chunk, "ATOM") || starts_with(chunk, "HETATM");
+    return chunk.starts_with("ATOM") || chunk.starts_with("HETATM");
 }
 
 bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
