@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "gzip_source.hpp"
+#include "input/gzip_source.hpp"
 
 int main(int argc, char** argv) {
     std::FILE* input = argc > 1 ? std::fopen(argv[1], "rb") : nullptr;

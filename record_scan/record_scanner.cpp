@@ -2,11 +2,11 @@
 // hands every call to the reader of that layout.
 #include <memory>
 
-#include "gzip_source.hpp"
-#include "input_recognition.hpp"
-#include "mmcif_reader.hpp"
-#include "pdb_layout_reader.hpp"
-#include "peekable_source.hpp"
+#include "input/gzip_source.hpp"
+#include "input/input_recognition.hpp"
+#include "mmcif/mmcif_reader.hpp"
+#include "pdb/pdb_layout_reader.hpp"
+#include "input/peekable_source.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "pdb_columns.hpp"
+#include "pdb/pdb_columns.hpp"
 #include "record_scan.hpp"
 #include "reference_reading.hpp"
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "input_recognition.hpp"
+#include "input/input_recognition.hpp"
 #include "memory_source.hpp"
 #include "reference_reading.hpp"
 

@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "atom_site_rows.hpp"
-#include "cif_loop_lines.hpp"
-#include "cif_number.hpp"
-#include "cif_tokenizer.hpp"
+#include "mmcif/atom_site_rows.hpp"
+#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/cif_number.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 #include "memory_source.hpp"
 #include "reference_reading.hpp"
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "number_scan.hpp"
+#include "pdb/number_scan.hpp"
 
 namespace {
 

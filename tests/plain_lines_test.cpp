@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "pdb_plain_lines.hpp"
+#include "pdb/pdb_plain_lines.hpp"
 #include "reference_reading.hpp"
 
 namespace {

@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "number_scan.hpp"
-#include "pdb_columns.hpp"
-#include "pdb_layout_reader.hpp"
-#include "pdb_plain_lines.hpp"
+#include "pdb/number_scan.hpp"
+#include "pdb/pdb_columns.hpp"
+#include "pdb/pdb_layout_reader.hpp"
+#include "pdb/pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {

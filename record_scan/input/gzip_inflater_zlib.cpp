@@ -2,7 +2,7 @@
 // (header, CRC-32, length) at about a third of the speed.
 #include <zlib.h>
 
-#include "gzip_source.hpp"
+#include "input/gzip_source.hpp"
 
 namespace record_scan {
 namespace {

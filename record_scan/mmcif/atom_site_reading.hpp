@@ -3,9 +3,9 @@
 // block, in order. The values of other categories are passed over.
 #pragma once
 
-#include "atom_site_rows.hpp"
-#include "cif_outcomes.hpp"
-#include "cif_tokenizer.hpp"
+#include "mmcif/atom_site_rows.hpp"
+#include "mmcif/cif_outcomes.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan {
 

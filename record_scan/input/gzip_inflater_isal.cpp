@@ -2,7 +2,7 @@
 // member's CRC-32 and length itself.
 #include <isa-l/igzip_lib.h>
 
-#include "gzip_source.hpp"
+#include "input/gzip_source.hpp"
 
 namespace record_scan {
 namespace {

@@ -1,4 +1,4 @@
-#include "atom_site_reading.hpp"
+#include "mmcif/atom_site_reading.hpp"
 
 namespace record_scan {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string_view>
 
-#include "pdb_plain_lines.hpp"
+#include "pdb/pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "pdb_plain_lines.hpp"
+#include "pdb/pdb_plain_lines.hpp"
 
 #define AVX2_FUNCTION [[gnu::target("avx2"), gnu::always_inline]] inline
 

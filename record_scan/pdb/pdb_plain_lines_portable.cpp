@@ -2,8 +2,8 @@
 // memchr and fields read eight bytes at a time (pdb_columns.cpp).
 #include <string_view>
 
-#include "pdb_columns.hpp"
-#include "pdb_plain_lines.hpp"
+#include "pdb/pdb_columns.hpp"
+#include "pdb/pdb_plain_lines.hpp"
 
 namespace record_scan {
 

@@ -1,13 +1,13 @@
-#include "mmcif_reader.hpp"
+#include "mmcif/mmcif_reader.hpp"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 
-#include "atom_site_reading.hpp"
-#include "cif_outcomes.hpp"
-#include "cif_loop_lines.hpp"
-#include "cif_tokenizer.hpp"
+#include "mmcif/atom_site_reading.hpp"
+#include "mmcif/cif_outcomes.hpp"
+#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan {
 

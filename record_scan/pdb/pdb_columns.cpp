@@ -1,10 +1,10 @@
-#include "pdb_columns.hpp"
+#include "pdb/pdb_columns.hpp"
 
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
-#include "number_scan.hpp"
+#include "pdb/number_scan.hpp"
 
 namespace record_scan {
 namespace {

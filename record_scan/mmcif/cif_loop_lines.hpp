@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "atom_site_rows.hpp"
-#include "cif_outcomes.hpp"
+#include "mmcif/atom_site_rows.hpp"
+#include "mmcif/cif_outcomes.hpp"
 
 namespace record_scan {
 

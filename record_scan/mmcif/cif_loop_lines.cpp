@@ -1,10 +1,10 @@
-#include "cif_loop_lines.hpp"
+#include "mmcif/cif_loop_lines.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "cif_loop_lines_shared.hpp"
+#include "mmcif/cif_loop_lines_shared.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -74,7 +74,7 @@ unsigned select_bit(std::uint64_t bits, unsigned k) {
 }
 
 #define LOOP_LINES_FUNCTION inline
-#include "cif_loop_lines_body.inc"
+#include "mmcif/cif_loop_lines_body.inc"
 #undef LOOP_LINES_FUNCTION
 
 }  // namespace portable

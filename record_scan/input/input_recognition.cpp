@@ -1,11 +1,9 @@
-#include "input_recognition.hpp"
+#include "input/input_recognition.hpp"
 
-#include <algorithm>
 #include <cstring>
 
-#include "any_case.hpp"
-#include "number_scan.hpp"
-#include "pdb_layout_reader.hpp"
+#include "mmcif/any_case.hpp"
+#include "pdb/number_scan.hpp"
 
 namespace record_scan {
 namespace {
@@ -27,25 +25,6 @@ bool skip_line(PeekableSource& text) {
         text.consume(ahead.size());
     }
 }
-
-// The first bytes of another source, and nothing after them.
-class LeadingBytes final : public ByteSource {
-public:
-    LeadingBytes(ByteSource& source, std::size_t limit) : source_(source), left_(limit) {}
-    Block read(char* into, std::size_t capacity) override {
-        Block block = source_.read(into, std::min(capacity, left_));
-        left_ -= block.bytes;
-        return block;
-    }
-
-private:
-    ByteSource& source_;
-    std::size_t left_;
-};
-
-// How far a file is searched for an atom record before it is taken for
-// something else, such as an old CSV.
-constexpr std::size_t structure_search_bytes = std::size_t{1} << 20;
 
 }  // namespace
 
@@ -91,20 +70,6 @@ TextStart recognise_text(PeekableSource& text) {
         }
         return {TextLayout::pdb_columns, line_started || i > 0};
     }
-}
-
-bool holds_structure_data(std::FILE* stream) {
-    FileSource file(stream);
-    LeadingBytes lead(file, structure_search_bytes);
-    PeekableSource bytes(lead);
-    if (recognise_compression(bytes.peek(longest_signature_bytes)) != Compression::none)
-        return true;
-    TextStart start = recognise_text(bytes);
-    if (start.layout == TextLayout::mmcif) return true;
-    PdbLayoutReader records(bytes, PeekableSource::window_bytes, start.inside_line);
-    AtomXyz ignored;
-    ScanOutcome first = records.next_record(ignored);
-    return first == ScanOutcome::record || first == ScanOutcome::incomplete;
 }
 
 }  // namespace record_scan

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "cif_number.hpp"
+#include "mmcif/cif_number.hpp"
 
 namespace record_scan {
 

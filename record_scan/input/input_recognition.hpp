@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "peekable_source.hpp"
+#include "input/peekable_source.hpp"
 
 namespace record_scan {
 

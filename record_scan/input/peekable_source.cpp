@@ -1,4 +1,4 @@
-#include "peekable_source.hpp"
+#include "input/peekable_source.hpp"
 
 #include <algorithm>
 #include <cstring>

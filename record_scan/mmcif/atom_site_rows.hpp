@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "cif_number.hpp"
-#include "cif_outcomes.hpp"
-#include "cif_tokenizer.hpp"
+#include "mmcif/cif_number.hpp"
+#include "mmcif/cif_outcomes.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan {
 

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cif_loop_lines.hpp"
-#include "cif_loop_lines_shared.hpp"
+#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/cif_loop_lines_shared.hpp"
 
 namespace record_scan {
 namespace {
@@ -65,7 +65,7 @@ LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
     return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k & 63), bits)));
 }
 
-#include "cif_loop_lines_body.inc"
+#include "mmcif/cif_loop_lines_body.inc"
 #undef LOOP_LINES_FUNCTION
 
 }  // namespace avx2

@@ -1,9 +1,9 @@
-#include "atom_site_rows.hpp"
+#include "mmcif/atom_site_rows.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "any_case.hpp"
+#include "mmcif/any_case.hpp"
 
 namespace record_scan {
 namespace {

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "atom_site_rows.hpp"
-#include "cif_loop_lines.hpp"
-#include "cif_tokenizer.hpp"
+#include "mmcif/atom_site_rows.hpp"
+#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan::loop_lines {
 

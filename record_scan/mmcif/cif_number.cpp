@@ -1,4 +1,4 @@
-#include "cif_number.hpp"
+#include "mmcif/cif_number.hpp"
 
 #include <charconv>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cif_tokenizer.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan {
 namespace {

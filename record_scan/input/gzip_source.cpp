@@ -1,4 +1,4 @@
-#include "gzip_source.hpp"
+#include "input/gzip_source.hpp"
 
 #include <algorithm>
 #include <cstring>

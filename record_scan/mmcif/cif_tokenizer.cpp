@@ -1,9 +1,9 @@
-#include "cif_tokenizer.hpp"
+#include "mmcif/cif_tokenizer.hpp"
 
 #include <algorithm>
 #include <cstring>
 
-#include "any_case.hpp"
+#include "mmcif/any_case.hpp"
 
 namespace record_scan {
 namespace {
