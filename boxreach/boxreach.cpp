@@ -6,6 +6,7 @@
 // Exit status 1 means a complete run and 2 a failure: callers test for 1.
 #include <cmath>
 #include <cstdio>
+#include <cstddef>
 #include <cstdlib>
 #include <string_view>
 
@@ -41,29 +42,27 @@ int main(int argc, char** argv) {
     std::FILE* input = record_scan::open_structure_file(argv[1]);
     if (input == nullptr) return fail("PDB file can not be opened .\n");
 
-    const float cx = centre_coordinate(argv[2]);
-    const float cy = centre_coordinate(argv[3]);
-    const float cz = centre_coordinate(argv[4]);
-    float rx = 0, ry = 0, rz = 0;
+    const float centre[3] = {centre_coordinate(argv[2]), centre_coordinate(argv[3]),
+                             centre_coordinate(argv[4])};
+    float radius[3] = {0, 0, 0};
 
+    // Each axis on its own: the order of the atoms does not matter to a maximum.
     record_scan::FileSource source(input);
     record_scan::RecordScanner scanner(source);
-    record_scan::AtomXyz atom;
+    record_scan::AxisRun run;
     record_scan::ScanOutcome outcome;
-    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record) {
-        reach(atom.x, cx, rx);
-        reach(atom.y, cy, ry);
-        reach(atom.z, cz, rz);
-    }
+    while ((outcome = scanner.next_axis_run(run)) == record_scan::ScanOutcome::record)
+        for (std::size_t i = 0; i < run.count; ++i) reach(run[i], centre[run.axis], radius[run.axis]);
     std::fclose(input);
     if (outcome == record_scan::ScanOutcome::incomplete)
         return fail(record_scan::incomplete_message);
     if (outcome == record_scan::ScanOutcome::read_error)
         return fail("PDB file can not be read .\n");
 
-    std::printf("Radius X Y Z = %10.3f %10.3f %10.3f\n", double{rx}, double{ry}, double{rz});
-    std::printf("Diameter X Y Z = %10.3f %10.3f %10.3f\n", double{rx + rx}, double{ry + ry},
-                double{rz + rz});
+    std::printf("Radius X Y Z = %10.3f %10.3f %10.3f\n", double{radius[0]}, double{radius[1]},
+                double{radius[2]});
+    std::printf("Diameter X Y Z = %10.3f %10.3f %10.3f\n", double{radius[0] + radius[0]},
+                double{radius[1] + radius[1]}, double{radius[2] + radius[2]});
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? status_complete
                                                                  : status_failed;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "reference_reading.hpp"
 
@@ -57,6 +58,22 @@ inline std::string scan_all(record_scan::ByteSource& source, std::size_t block_b
     std::string text;
     record_scan::ScanOutcome outcome;
     while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record) text += describe(atom);
+    return text + describe(outcome);
+}
+
+// The same, read by axis runs: the runs of each axis joined in order and
+// described atom by atom, so that the two readings compare as strings.
+inline std::string scan_all_by_axes(record_scan::ByteSource& source, std::size_t block_bytes,
+                                    record_scan::Kernel kernel = record_scan::fastest_kernel()) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
+    std::vector<float> axes[3];
+    record_scan::AxisRun run;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_axis_run(run)) == record_scan::ScanOutcome::record)
+        for (std::size_t i = 0; i < run.count; ++i) axes[run.axis].push_back(run[i]);
+    if (axes[0].size() != axes[1].size() || axes[1].size() != axes[2].size()) std::abort();
+    std::string text;
+    for (std::size_t i = 0; i < axes[0].size(); ++i) text += describe({axes[0][i], axes[1][i], axes[2][i]});
     return text + describe(outcome);
 }
 

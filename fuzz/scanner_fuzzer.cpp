@@ -45,8 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every kernel this machine can run, the portable one included.
     for (record_scan::Kernel kernel : record_scan::available_kernels()) {
         MemorySource whole(bytes, {}, fail_after);
-        require_agreement(fuzz::scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel),
-                          want, "whole-input reading");
+        const std::string by_records = fuzz::scan_all(whole, record_scan::RecordScanner::default_block_bytes, kernel);
+        require_agreement(by_records, want, "whole-input reading");
+        MemorySource whole_again(bytes, {}, fail_after);
+        fuzz::require_same(fuzz::scan_all_by_axes(whole_again, record_scan::RecordScanner::default_block_bytes, kernel),
+                           by_records, "reading by axis runs");
         MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
         require_agreement(fuzz::scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
     }

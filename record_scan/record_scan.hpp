@@ -79,6 +79,17 @@ std::span<const Kernel> available_kernels();
 Kernel fastest_kernel();
 std::string_view kernel_name(Kernel kernel);
 
+// The coordinates of one axis for a run of atoms, in file order: the value
+// of the run's first atom at `first`, each next one `stride` floats on.
+struct AxisRun {
+    unsigned axis = 0;  // 0 for X, 1 for Y, 2 for Z
+    const float* first = nullptr;
+    std::size_t count = 0;
+    std::size_t stride = 1;
+
+    float operator[](std::size_t i) const { return first[i * stride]; }
+};
+
 class InputReader;
 
 class RecordScanner {
@@ -98,6 +109,14 @@ public:
     // the rest of the stream is checked before `end_of_input` or
     // `incomplete` is given: damage anywhere is a `read_error`.
     ScanOutcome next_record(AtomXyz& atom);
+
+    // The same atoms for a fold that takes each axis on its own (a maximum
+    // per axis, say): `record` with the next run of one axis, the runs of
+    // the three axes in no set order, then the outcome that ended the
+    // records. Binary formats store X, Y and Z as columns one after
+    // another; read this way they need none of them held in memory. A
+    // scanner is read either by records or by runs, never both.
+    ScanOutcome next_axis_run(AxisRun& run);
 
 private:
     std::unique_ptr<InputReader> reader_;

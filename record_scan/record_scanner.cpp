@@ -1,6 +1,7 @@
 // The scanner as the tools see it: recognises the input at its start, then
 // hands every call to the reader of that layout.
 #include <memory>
+#include <optional>
 
 #include "input/gzip_source.hpp"
 #include "input/input_recognition.hpp"
@@ -24,7 +25,34 @@ public:
         return next_record(atom);
     }
 
+    // Runs of records read ahead, one axis after another.
+    ScanOutcome next_axis_run(AxisRun& run) {
+        if (next_axis_ == 3) {
+            if (ended_by_) return *ended_by_;
+            read_ahead();
+        }
+        if (read_ahead_count_ == 0) return *ended_by_;
+        run = {next_axis_, &read_ahead_[0].x + next_axis_, read_ahead_count_, 3};
+        ++next_axis_;
+        return ScanOutcome::record;
+    }
+
 private:
+    static constexpr std::size_t read_ahead_capacity = 256;
+
+    void read_ahead() {
+        read_ahead_count_ = 0;
+        next_axis_ = 0;
+        while (read_ahead_count_ < read_ahead_capacity) {
+            ScanOutcome outcome = next_record(read_ahead_[read_ahead_count_]);
+            if (outcome != ScanOutcome::record) {
+                ended_by_ = outcome;
+                return;
+            }
+            ++read_ahead_count_;
+        }
+    }
+
     void start() {
         ByteSource* text_bytes = &raw_;
         switch (recognise_compression(raw_.peek(longest_signature_bytes))) {
@@ -60,6 +88,11 @@ private:
     std::unique_ptr<PeekableSource> text_;
     std::unique_ptr<PdbLayoutReader> pdb_;
     std::unique_ptr<MmcifReader> cif_;
+    static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
+    AtomXyz read_ahead_[read_ahead_capacity];
+    std::size_t read_ahead_count_ = 0;
+    unsigned next_axis_ = 3;  // of the records read ahead; 3: none left
+    std::optional<ScanOutcome> ended_by_;
 };
 
 RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes, Kernel kernel)
@@ -68,5 +101,7 @@ RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes, Kernel
 RecordScanner::~RecordScanner() = default;
 
 ScanOutcome RecordScanner::next_record(AtomXyz& atom) { return reader_->next_record(atom); }
+
+ScanOutcome RecordScanner::next_axis_run(AxisRun& run) { return reader_->next_axis_run(run); }
 
 }  // namespace record_scan

@@ -3,6 +3,7 @@
 // read by each kernel this machine can run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -34,23 +35,46 @@ std::string rec(const char* x, const char* y, const char* z) {
     return format_record(values[0], values[1], values[2]);
 }
 
+std::string describe_end(ScanOutcome outcome) {
+    switch (outcome) {
+        case ScanOutcome::incomplete: return "incomplete";
+        case ScanOutcome::read_error: return "read error";
+        default: return "end";
+    }
+}
+
 std::string scan_all(MemorySource& source, Kernel kernel, std::size_t block_bytes = 1 << 20) {
     record_scan::RecordScanner scanner(source, block_bytes, kernel);
     record_scan::AtomXyz atom;
     std::string outcomes;
-    for (;;) {
-        switch (scanner.next_record(atom)) {
-            case ScanOutcome::record: outcomes += format_record(atom.x, atom.y, atom.z); continue;
-            case ScanOutcome::end_of_input: return outcomes + "end";
-            case ScanOutcome::incomplete: return outcomes + "incomplete";
-            case ScanOutcome::read_error: return outcomes + "read error";
-        }
-    }
+    ScanOutcome outcome;
+    while ((outcome = scanner.next_record(atom)) == ScanOutcome::record)
+        outcomes += format_record(atom.x, atom.y, atom.z);
+    return outcomes + describe_end(outcome);
 }
 
+// The same atoms read by axis runs, each axis's runs joined in order.
+std::string scan_all_by_axes(MemorySource& source, Kernel kernel) {
+    record_scan::RecordScanner scanner(source, 1 << 20, kernel);
+    std::vector<float> axes[3];
+    record_scan::AxisRun run;
+    ScanOutcome outcome;
+    while ((outcome = scanner.next_axis_run(run)) == ScanOutcome::record)
+        for (std::size_t i = 0; i < run.count; ++i) axes[run.axis].push_back(run[i]);
+    EXPECT_TRUE(axes[0].size() == axes[1].size() && axes[1].size() == axes[2].size());
+    std::string outcomes;
+    for (std::size_t i = 0; i < std::min({axes[0].size(), axes[1].size(), axes[2].size()}); ++i)
+        outcomes += format_record(axes[0][i], axes[1][i], axes[2][i]);
+    return outcomes + describe_end(outcome);
+}
+
+// Every table is read both ways, by records and by axis runs.
 std::string scan_all(const std::string& input, Kernel kernel) {
     MemorySource source(input);
-    return scan_all(source, kernel);
+    std::string by_records = scan_all(source, kernel);
+    MemorySource again(input);
+    EXPECT_EQ(scan_all_by_axes(again, kernel), by_records) << "read by axis runs";
+    return by_records;
 }
 
 // The plain reading's outcomes in the same form.
@@ -59,11 +83,7 @@ std::string read_plainly(const std::string& input) {
     std::string outcomes;
     for (const record_scan::AtomXyz& atom : reading.records)
         outcomes += format_record(atom.x, atom.y, atom.z);
-    switch (reading.end) {
-        case ScanOutcome::incomplete: return outcomes + "incomplete";
-        case ScanOutcome::read_error: return outcomes + "read error";
-        default: return outcomes + "end";
-    }
+    return outcomes + describe_end(reading.end);
 }
 
 class RecordScanner : public ::testing::TestWithParam<Kernel> {};
