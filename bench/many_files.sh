@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Many small files, one process per file, as an archive is read: real
-# structures (bench/structures/, gzip-compressed mmCIF of 16 to 62 KB, 68 to
-# 244 KB of text) copied into FILES entries, and a shell loop that runs the
+# structures (bench/structures/: the PDB entries 1A7G, 1A8O, 3JQH and 4CUP as
+# mmCIF, taken from the test data of Biopython, gzip-compressed, 16 to 62 KB,
+# 68 to 244 KB of text) copied into FILES entries, and a shell loop that runs the
 # tool once per entry, timed against the same loop running `cat` on each
 # entry, and one running /bin/true (the cost of a process alone). Best of
 # ROUNDS, the loops interleaved in each round.
