@@ -5,6 +5,7 @@
 #
 #   bench/run.sh [MEGABYTES]        (200 by default)
 #
+# Then many small files, one process each (bench/many_files.sh).
 # Memory: peak resident size on 20 MB and 1 GB inputs (/usr/bin/time -v).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,7 +39,7 @@ race() {  # race NAME... : each NAME is a function; best of $rounds, interleaved
     done
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", a / (b > 0 ? b : 1) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }'; }
 rate() { awk -v mb="$1" -v ms="$2" 'BEGIN { printf "%.2f", mb / 1000 / (ms > 0 ? ms : 1) * 1000 }'; }
 
 peak_kb() {  # peak_kb COMMAND...: maximum resident set size in KB
@@ -119,3 +120,6 @@ echo "  boxreach   ${box_kb[20]} KB -> ${box_kb[1000]} KB  (grows $(( box_kb[100
 echo "  xyzdump    ${dump_kb[20]} KB -> ${dump_kb[1000]} KB  (grows $(( dump_kb[1000] - dump_kb[20] )) KB)"
 echo "  boxreach on gzip   ${gz_kb[20]} KB -> ${gz_kb[1000]} KB  (grows $(( gz_kb[1000] - gz_kb[20] )) KB)"
 echo "  boxreach on mmCIF  ${cif_kb[20]} KB -> ${cif_kb[1000]} KB  (grows $(( cif_kb[1000] - cif_kb[20] )) KB)"
+
+echo
+bench/many_files.sh "$bin"

@@ -25,8 +25,14 @@ public:
         return next_record(atom);
     }
 
-    // Runs of records read ahead, one axis after another.
+    // The PDB layout hands out its decoded records as they are; the other
+    // readers go through runs of records read ahead, one axis after another.
     ScanOutcome next_axis_run(AxisRun& run) {
+        if (pdb_) [[likely]] return settled(pdb_->next_axis_run(run));
+        if (!cif_ && !refused_) {
+            start();
+            if (pdb_) return next_axis_run(run);
+        }
         if (next_axis_ == 3) {
             if (ended_by_) return *ended_by_;
             read_ahead();

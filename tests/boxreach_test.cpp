@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "reference_reading.hpp"
 #include "run_program.hpp"
 
 namespace {
@@ -121,6 +123,25 @@ TEST(Boxreach, ShippedSample) {
     ProgramRun run = run_program(BOXREACH_PATH, {EXAMPLES_DIR "/sample.pdb", "4", "1.5", "-2"});
     EXPECT_EQ(run.status, complete);
     EXPECT_EQ(run.out.rfind("Radius X Y Z = ", 0), 0u) << run.out;
+}
+
+// The fold in lanes against the plain one, atom by atom: runs of every
+// length around the lane width, each holding NaNs, infinities, negative
+// zeros and ties at random places, about centres that make some of them.
+TEST(Boxreach, FoldInLanesAgreesWithThePlainFold) {
+    const char* const values[] = {"nan", "-nan", "inf", "-inf", "-0.0", "0.0", "1.0", "-1.0",
+                                  "999.999", "-999.999", "3.5", "-3.5", "1e38", "0.001"};
+    const std::string centres[][3] = {{"0", "0", "0"}, {"1", "-1", "3.5"}, {"inf", "nan", "-inf"}};
+    std::mt19937 random(16);
+    auto pick = [&] { return values[random() % std::size(values)]; };
+    for (std::size_t atoms = 0; atoms <= 40; ++atoms) {
+        std::string file;
+        for (std::size_t i = 0; i < atoms; ++i) file += atom_line(pick(), pick(), pick());
+        const std::string(&centre)[3] = centres[atoms % std::size(centres)];
+        ScratchDir dir;
+        ProgramRun run = run_program(BOXREACH_PATH, {dir.write("in.pdb", file), centre[0], centre[1], centre[2]});
+        EXPECT_EQ(run.out, reference::boxreach_output(reference::read_bytes(file), centre)) << atoms << " atoms";
+    }
 }
 
 }  // namespace

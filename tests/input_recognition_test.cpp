@@ -100,6 +100,23 @@ TEST(InputRecognition, TextLayoutByTheFirstLineOfSubstance) {
     }
 }
 
+// Blank runs that end on either side of one look's edge, where the keyword
+// is cut: judged as if the whole line were in view.
+TEST(InputRecognition, KeywordAcrossTheEdgeOfALook) {
+    const std::size_t look = record_scan::PeekableSource::look_bytes;
+    for (std::size_t blanks = look - 8; blanks <= look + 8; ++blanks) {
+        const std::string lead(blanks, ' ');
+        for (std::size_t piece : {std::size_t{1}, std::size_t{1000}, std::size_t{1} << 20}) {
+            Recognised cif = recognise(lead + "data_x\n", piece);
+            EXPECT_EQ(cif.layout, TextLayout::mmcif) << blanks << " blanks, pieces of " << piece;
+            EXPECT_EQ(cif.rest, "data_x\n") << blanks << " blanks, pieces of " << piece;
+            Recognised pdb = recognise(lead + "datax\n", piece);
+            EXPECT_EQ(pdb.layout, TextLayout::pdb_columns) << blanks << " blanks, pieces of " << piece;
+            EXPECT_TRUE(pdb.inside_line) << blanks << " blanks, pieces of " << piece;
+        }
+    }
+}
+
 // Lines that the recogniser passes over or looks into, then records: the
 // scanner must read them exactly as the plain chunk reading does.
 std::string leading_lines(std::mt19937& random) {

@@ -54,8 +54,9 @@ std::string scan_all(MemorySource& source, Kernel kernel, std::size_t block_byte
 }
 
 // The same atoms read by axis runs, each axis's runs joined in order.
-std::string scan_all_by_axes(MemorySource& source, Kernel kernel) {
-    record_scan::RecordScanner scanner(source, 1 << 20, kernel);
+std::string scan_all_by_axes(MemorySource& source, Kernel kernel,
+                             std::size_t block_bytes = 1 << 20) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
     std::vector<float> axes[3];
     record_scan::AxisRun run;
     ScanOutcome outcome;
@@ -192,6 +193,9 @@ TEST_P(RecordScanner, ReadErrorIsNotTheEndOfInput) {
     for (const FailureCase& c : cases) {
         MemorySource source(a + a + a, {}, c.fail_after);
         EXPECT_EQ(scan_all(source, GetParam()), c.outcomes) << "failing after " << c.fail_after;
+        MemorySource again(a + a + a, {}, c.fail_after);
+        EXPECT_EQ(scan_all_by_axes(again, GetParam()), c.outcomes) << "by axis runs, failing after "
+                                                                   << c.fail_after;
     }
 }
 
@@ -223,6 +227,9 @@ TEST_P(RecordScanner, BlockBoundariesNeverShow) {
         for (std::size_t block = 1; block <= 260; ++block) {
             MemorySource source(input);
             ASSERT_EQ(scan_all(source, GetParam(), block), whole) << "block of " << block;
+            // Runs of decoded and exactly read records, cut by every block size.
+            MemorySource again(input);
+            ASSERT_EQ(scan_all_by_axes(again, GetParam(), block), whole) << "runs, block of " << block;
         }
         std::mt19937 random(seed);
         MemorySource ragged(input, [&] { return std::size_t{1} + random() % 300; });

@@ -12,10 +12,14 @@ constexpr std::string_view data_block_keyword = "data_";
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
+// How much of the text one look takes in: a page, so that a small input's
+// recognition touches little; long runs of blanks are looked at again.
+constexpr std::size_t view_bytes = PeekableSource::look_bytes;
+
 // Consumes up to and including the next line feed; false at the end of input.
 bool skip_line(PeekableSource& text) {
     for (;;) {
-        std::string_view ahead = text.peek(PeekableSource::window_bytes);
+        std::string_view ahead = text.peek(view_bytes);
         if (ahead.empty()) return false;
         const void* line_feed = std::memchr(ahead.data(), '\n', ahead.size());
         if (line_feed != nullptr) {
@@ -43,7 +47,7 @@ TextStart recognise_text(PeekableSource& text) {
     bool line_started = false;  // some of the current line is consumed
     bool blanks_only = true;    // what is consumed of it is blanks and tabs
     for (;;) {
-        std::string_view ahead = text.peek(PeekableSource::window_bytes);
+        std::string_view ahead = text.peek(view_bytes);
         if (ahead.empty()) return {};
         std::size_t i = 0;
         while (i < ahead.size() && ahead[i] != '\n' && is_c_space(ahead[i])) {
@@ -51,8 +55,8 @@ TextStart recognise_text(PeekableSource& text) {
             ++i;
         }
         // Too little in view to judge the line: pass the white space, look again.
-        if (ahead.size() - i < data_block_keyword.size() &&
-            ahead.size() == PeekableSource::window_bytes) {
+        // (A view shorter than asked for ends at the end of the input.)
+        if (ahead.size() - i < data_block_keyword.size() && ahead.size() >= view_bytes) {
             text.consume(i);
             line_started = true;
             continue;

@@ -16,7 +16,11 @@ std::string_view PeekableSource::peek(std::size_t wanted) {
         begin_ = 0;
     }
     while (end_ - begin_ < wanted && !ended_ && !failed_) {
-        Block block = source_.read(window_.get() + end_, window_bytes - end_);
+        // No more than a look needs: the reader after it takes the rest
+        // straight into its own buffer, and a small input touches little.
+        std::size_t room = std::min(window_bytes - end_,
+                                    std::max(wanted - (end_ - begin_), look_bytes));
+        Block block = source_.read(window_.get() + end_, room);
         end_ += block.bytes;
         failed_ = block.failed;
         ended_ = block.bytes == 0;

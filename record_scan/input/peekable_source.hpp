@@ -14,6 +14,8 @@ namespace record_scan {
 class PeekableSource final : public ByteSource {
 public:
     static constexpr std::size_t window_bytes = std::size_t{1} << 16;
+    // The least a peek reads from the source when it must read.
+    static constexpr std::size_t look_bytes = std::size_t{1} << 12;
 
     explicit PeekableSource(ByteSource& source);
 

@@ -20,8 +20,13 @@ struct MmcifReader::State {
         : source(text),
           read_lines(loop_lines_reader(kernel)),
           capacity(std::max<std::size_t>(block_bytes, 1)),
-          // Zeroed once, so that the fast reading's look past the end sees no stale bytes.
-          buffer(std::make_unique<char[]>(capacity + loop_lines_overread)) {}
+          // Not zeroed: a small file touches only the pages it fills. The
+          // fast reading's look past the end sees the zeros of overread_zeroed.
+          buffer(std::make_unique_for_overwrite<char[]>(capacity + loop_lines_overread)) {
+        overread_zeroed();
+    }
+
+    void overread_zeroed() { std::memset(buffer.get() + end, 0, loop_lines_overread); }
 
     void advance();
     bool read_loop_lines();
@@ -109,6 +114,7 @@ bool MmcifReader::State::refill() {
     if (input_ended || read_failed || end == capacity) return false;
     ByteSource::Block block = source.read(buffer.get() + end, capacity - end);
     end += block.bytes;
+    overread_zeroed();
     read_failed = block.failed;
     input_ended = block.bytes == 0;
     return block.bytes > 0;

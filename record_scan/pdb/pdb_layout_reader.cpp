@@ -91,37 +91,61 @@ bool PdbLayoutReader::next_chunk(std::string_view& chunk) {
 }
 
 // Tops the buffer up to a kernel's look-ahead, then lets the kernel decode
-// the plain lines ahead. False when it took none: the next line is the
-// exact reader's.
-bool PdbLayoutReader::decode_plain_lines() {
+// the plain lines ahead into `into`. False when it took none: the next line
+// is the exact reader's.
+bool PdbLayoutReader::decode_plain_lines(AtomXyz* into, std::size_t capacity) {
     if (inside_long_line_) return false;
     while (end_ - begin_ < plain_lines_lookahead && !input_ended_ && !read_failed_) refill();
-    PlainRun run =
-        read_plain_lines_(buffer_.get() + begin_, end_ - begin_, decoded_, decoded_capacity);
+    PlainRun run = read_plain_lines_(buffer_.get() + begin_, end_ - begin_, into, capacity);
     begin_ += run.bytes;
     decoded_count_ = run.records;
-    delivered_ = 0;
     return run.bytes != 0;
+}
+
+// One chunk by the exact reading: nothing when it is no record, else the
+// record or what ended the records.
+std::optional<ScanOutcome> PdbLayoutReader::take_chunk(AtomXyz& atom) {
+    std::string_view chunk;
+    if (!next_chunk(chunk)) return read_failed_ ? ScanOutcome::read_error : ScanOutcome::end_of_input;
+    bool continues_line = inside_long_line_;
+    inside_long_line_ = chunk.size() == max_chunk_bytes && chunk.back() != '\n';
+    // The rest of a long line is never a record, whatever it begins with.
+    if (continues_line || !is_atom_record(chunk)) return std::nullopt;
+    return scan_coordinates(chunk, atom) ? ScanOutcome::record : ScanOutcome::incomplete;
 }
 
 // Decodes the next run of plain lines, or takes one chunk by the exact
 // reading when the kernel stops, until a record or the end is found.
 ScanOutcome PdbLayoutReader::read_on(AtomXyz& atom) {
     for (;;) {
-        if (decode_plain_lines()) {
+        decoded_count_ = delivered_ = 0;
+        if (decode_plain_lines(decoded_, decoded_capacity)) {
             if (decoded_count_ == 0) continue;
             atom = decoded_[delivered_++];
             return ScanOutcome::record;
         }
-        std::string_view chunk;
-        if (!next_chunk(chunk)) break;
-        bool continues_line = inside_long_line_;
-        inside_long_line_ = chunk.size() == max_chunk_bytes && chunk.back() != '\n';
-        // The rest of a long line is never a record, whatever it begins with.
-        if (continues_line || !is_atom_record(chunk)) continue;
-        return scan_coordinates(chunk, atom) ? ScanOutcome::record : ScanOutcome::incomplete;
+        if (std::optional<ScanOutcome> outcome = take_chunk(atom)) return *outcome;
     }
-    return read_failed_ ? ScanOutcome::read_error : ScanOutcome::end_of_input;
+}
+
+// Fills decoded_ for the axis runs, by the kernel and the exact reading
+// alike, until it is full or the records end (noted in ended_by_).
+void PdbLayoutReader::gather_records() {
+    std::size_t gathered = 0;
+    while (gathered < decoded_capacity) {
+        if (decode_plain_lines(decoded_ + gathered, decoded_capacity - gathered)) {
+            gathered += decoded_count_;
+            continue;
+        }
+        std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
+        if (!outcome) continue;
+        if (*outcome != ScanOutcome::record) {
+            ended_by_ = outcome;
+            break;
+        }
+        ++gathered;
+    }
+    decoded_count_ = gathered;
 }
 
 }  // namespace record_scan

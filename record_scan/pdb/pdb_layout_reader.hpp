@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "pdb/pdb_plain_lines.hpp"
@@ -31,11 +32,29 @@ public:
         return read_on(atom);
     }
 
+    // The same records as runs of one axis: the kernel's decoded array
+    // itself, X, Y and Z of each batch in turn, then the outcome that ended
+    // the records. A reader is read by records or by runs, never both.
+    ScanOutcome next_axis_run(AxisRun& run) {
+        if (run_axis_ == 3) [[unlikely]] {
+            if (ended_by_) return *ended_by_;
+            gather_records();
+            if (decoded_count_ == 0) return *ended_by_;
+            run_axis_ = 0;
+        }
+        run = {run_axis_, &decoded_[0].x + run_axis_, decoded_count_, 3};
+        ++run_axis_;
+        return ScanOutcome::record;
+    }
+
 private:
     static constexpr std::size_t decoded_capacity = 128;
+    static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
 
     ScanOutcome read_on(AtomXyz& atom);
-    bool decode_plain_lines();
+    bool decode_plain_lines(AtomXyz* into, std::size_t capacity);
+    std::optional<ScanOutcome> take_chunk(AtomXyz& atom);
+    void gather_records();
     bool next_chunk(std::string_view& chunk);
     void refill();
 
@@ -51,6 +70,8 @@ private:
     AtomXyz decoded_[decoded_capacity];  // records the kernel read ahead
     std::size_t decoded_count_ = 0;
     std::size_t delivered_ = 0;          // of decoded_
+    unsigned run_axis_ = 3;              // the next axis run of decoded_; 3: none left
+    std::optional<ScanOutcome> ended_by_;  // what ended the records, once met
 };
 
 }  // namespace record_scan
