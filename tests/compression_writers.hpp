@@ -40,6 +40,30 @@ inline std::string xz_stream(const std::string& text, std::uint32_t preset = 1,
     return out;
 }
 
+// One xz stream cut into blocks of `block_bytes` of text, as xz -T writes.
+inline std::string xz_blocks(const std::string& text, std::uint64_t block_bytes,
+                             lzma_check check = LZMA_CHECK_CRC32) {
+    lzma_mt options{};
+    options.threads = 1;
+    options.block_size = block_bytes;
+    options.preset = 0;
+    options.check = check;
+    lzma_stream stream = LZMA_STREAM_INIT;
+    if (lzma_stream_encoder_mt(&stream, &options) != LZMA_OK) throw std::runtime_error("lzma_stream_encoder_mt failed");
+    std::string out(lzma_stream_buffer_bound(text.size()) + text.size() / 1000 + 1024, '\0');
+    stream.next_in = reinterpret_cast<const std::uint8_t*>(text.data());
+    stream.avail_in = text.size();
+    stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
+    stream.avail_out = out.size();
+    lzma_ret result;
+    do result = lzma_code(&stream, LZMA_FINISH);  // the threaded encoder may ask to be called again
+    while (result == LZMA_OK && stream.avail_out > 0);
+    out.resize(stream.total_out);
+    lzma_end(&stream);
+    if (result != LZMA_STREAM_END) throw std::runtime_error("xz blocks did not finish");
+    return out;
+}
+
 // One zstd frame; the zstd tool writes the checksum, the library by default not.
 inline std::string zstd_frame(const std::string& text, int level = 3, bool checksum = true,
                               bool content_size = true) {
