@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
 #include <random>
 #include <string>
 #include <vector>
@@ -320,6 +322,63 @@ TEST(CompressedInput, ToolsRefuseDamagedAndForeignCompression) {
         EXPECT_EQ(dump.status, 2) << c.name;
         const std::string rows = read_file(csv);
         EXPECT_EQ(all_rows.compare(0, rows.size(), rows), 0) << c.name << ": rows kept are a prefix";
+    }
+}
+
+// A stream whose decoder must allocate far more than the text needs: an xz
+// block whose header asks for a dictionary of 1.5 GiB, a zstd frame of
+// unknown size whose window is 2 GiB. Both are well formed.
+std::string xz_with_dictionary_of_1536_mib(const std::string& text) {
+    std::string bytes = compression_writer::xz_stream(text, 0, LZMA_CHECK_CRC32);
+    auto* header = reinterpret_cast<std::uint8_t*>(bytes.data()) + 12;  // after the stream header
+    lzma_filter filters[LZMA_FILTERS_MAX + 1];
+    lzma_block block{};
+    block.check = LZMA_CHECK_CRC32;
+    block.filters = filters;
+    block.header_size = lzma_block_header_size_decode(header[0]);
+    if (lzma_block_header_decode(&block, nullptr, header) != LZMA_OK) throw std::runtime_error("no block header");
+    static_cast<lzma_options_lzma*>(filters[0].options)->dict_size = std::uint32_t{1536} << 20;
+    const lzma_ret encoded = lzma_block_header_encode(&block, header);
+    for (lzma_filter& filter : filters) {
+        if (filter.id == LZMA_VLI_UNKNOWN) break;
+        free(filter.options);
+    }
+    if (encoded != LZMA_OK) throw std::runtime_error("block header not written");
+    return bytes;
+}
+
+std::string zstd_with_window_of_2_gib(const std::string& text) {
+    std::string bytes = compression_writer::zstd_frame(text, 3, true, false);
+    bytes[5] = static_cast<char>((31 - 10) << 3);  // the window descriptor: 2^31 bytes
+    return bytes;
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOOLS_UNDER_ADDRESS_SANITIZER
+#endif
+#endif
+
+// A decoder's memory is the writer's choice and no limit below the format's
+// is set: with the memory the input reads as its text, without it the tools
+// give the read message, never a crash.
+TEST(CompressedInput, DecoderMemoryThatCannotBeHadIsTheReadError) {
+#ifdef TOOLS_UNDER_ADDRESS_SANITIZER
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under ulimit -v";
+#endif
+    ScratchDir dir;
+    const std::string text = structure(2000, 10);
+    const std::string want = reference::boxreach_output(reference::read_bytes(text), {"0", "0", "0"});
+    for (const std::string& bytes : {xz_with_dictionary_of_1536_mib(text), zstd_with_window_of_2_gib(text)}) {
+        const std::string input = dir.write("in", bytes);
+        ProgramRun free_run = run_program(BOXREACH_PATH, {input, "0", "0", "0"});
+        EXPECT_EQ(free_run.out, want) << bytes.substr(0, 4);
+        EXPECT_EQ(free_run.status, 1) << bytes.substr(0, 4);
+        // 1 GB of address space: the tool's own needs fit easily.
+        ProgramRun limited = run_program("/bin/sh", {"-c", "ulimit -v 1000000 && exec \"$0\" \"$@\"", BOXREACH_PATH,
+                                                     input, "0", "0", "0"});
+        EXPECT_EQ(limited.out, "PDB file can not be read .\n") << bytes.substr(0, 4);
+        EXPECT_EQ(limited.status, 2) << bytes.substr(0, 4);
     }
 }
 
