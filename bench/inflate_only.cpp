@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "input/gzip_source.hpp"
+#include "input/decompressing_source.hpp"
 
 int main(int argc, char** argv) {
     std::FILE* input = argc > 1 ? std::fopen(argv[1], "rb") : nullptr;
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     record_scan::FileSource file(input);
-    record_scan::GzipSource text(file);
+    record_scan::DecompressingSource text(file, record_scan::make_gzip_decoder());
     constexpr std::size_t block_bytes = std::size_t{1} << 18;
     auto block = std::make_unique_for_overwrite<char[]>(block_bytes);
     record_scan::ByteSource::Block got;

@@ -1,13 +1,13 @@
 // The scanner against the plain reading, over inputs handed out in pieces
 // of random size (from one byte) through blocks of random size, so that
 // every chunk straddles a read boundary somewhere; read failures included;
-// then the same input wrapped in gzip members.
+// then the same input wrapped in each compressed format.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "fuzz_support.hpp"
-#include "gzip_writer.hpp"
+#include "compression_writers.hpp"
 #include "memory_source.hpp"
 
 namespace {
@@ -21,12 +21,21 @@ void require_agreement(const std::string& got, const reference::Reading& want, c
     fuzz::require_same(outcome, fuzz::describe(want.end), what);
 }
 
-// The input as one or two gzip members (the first may be empty).
-std::string gzip_wrapped(const std::string& bytes, fuzz::Draws& draws) {
+using compression_writer::Format;
+
+// The input as one or two streams of the format (the first may be empty),
+// with what the format allows between them: xz padding, a zstd skippable frame.
+std::string wrapped(Format format, const std::string& bytes, fuzz::Draws& draws) {
     const int level = static_cast<int>(draws.below(10));
     const std::size_t cut = draws.below(2) ? draws.below(bytes.size() + 1) : 0;
-    std::string wrapped = gzip_writer::member(bytes.substr(0, cut), level);
-    return wrapped + gzip_writer::member(bytes.substr(cut), level);
+    auto stream = [&](const std::string& part) {
+        if (format == Format::gzip) return gzip_writer::member(part, level);
+        return compression_writer::stream(format, part, true);
+    };
+    std::string between;
+    if (format == Format::xz && draws.below(2)) between = std::string(4 * draws.below(3), '\0');
+    if (format == Format::zstd && draws.below(2)) between = compression_writer::zstd_skippable(bytes.substr(cut / 2, 50));
+    return stream(bytes.substr(0, cut)) + between + stream(bytes.substr(cut));
 }
 
 }  // namespace
@@ -54,10 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require_agreement(fuzz::scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
     }
 
-    // Inflated, the text reads as it does plain; its start is not searched
-    // for a signature again.
-    MemorySource wrapped(gzip_wrapped(bytes, draws), [&] { return 1 + draws.below(largest_piece); });
-    fuzz::require_same(fuzz::scan_all(wrapped, 1 + draws.below(300)), fuzz::describe(reference::read_text(bytes)),
-                       "gzip-wrapped reading");
+    // Decompressed, the text reads as it does plain; its start is not
+    // searched for a signature again.
+    const std::string plain = fuzz::describe(reference::read_text(bytes));
+    for (Format format : compression_writer::formats) {
+        MemorySource source(wrapped(format, bytes, draws), [&] { return 1 + draws.below(largest_piece); });
+        const std::string what = std::string(compression_writer::name(format)) + "-wrapped reading";
+        fuzz::require_same(fuzz::scan_all(source, 1 + draws.below(300)), plain, what.c_str());
+    }
     return 0;
 }

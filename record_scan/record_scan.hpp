@@ -1,7 +1,7 @@
 // Streams the atom records of a structure file and delivers their X, Y, Z.
 //
-// The input is recognised once, at its start: gzip is inflated on the fly,
-// other compressed formats are refused as unreadable, a UTF-8 byte-order
+// The input is recognised once, at its start: gzip, bzip2, xz and zstd are
+// decoded on the fly, zip is refused as unreadable, a UTF-8 byte-order
 // mark is dropped, and a text whose first line of substance opens a CIF
 // data block is read as mmCIF. Everything else is the fixed-column PDB
 // layout, cut into chunks exactly as a 100-byte fgets buffer would cut it,

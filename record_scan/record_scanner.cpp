@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "input/gzip_source.hpp"
+#include "input/decompressing_source.hpp"
 #include "input/input_recognition.hpp"
 #include "mmcif/mmcif_reader.hpp"
 #include "pdb/pdb_layout_reader.hpp"
@@ -11,6 +11,21 @@
 #include "record_scan.hpp"
 
 namespace record_scan {
+namespace {
+
+std::unique_ptr<Decoder> decoder_for(Compression compression) {
+    switch (compression) {
+        case Compression::gzip: return make_gzip_decoder();
+        case Compression::bzip2: return make_bzip2_decoder();
+        case Compression::xz: return make_xz_decoder();
+        case Compression::zstd: return make_zstd_decoder();
+        case Compression::none:
+        case Compression::unsupported: break;
+    }
+    return nullptr;
+}
+
+}  // namespace
 
 class InputReader {
 public:
@@ -61,13 +76,14 @@ private:
 
     void start() {
         ByteSource* text_bytes = &raw_;
-        switch (recognise_compression(raw_.peek(longest_signature_bytes))) {
-            case Compression::none: break;
-            case Compression::gzip:
-                gzip_ = std::make_unique<GzipSource>(raw_);
-                text_bytes = gzip_.get();
-                break;
-            case Compression::unsupported: refused_ = true; return;
+        Compression compression = recognise_compression(raw_.peek(longest_signature_bytes));
+        if (compression == Compression::unsupported) {
+            refused_ = true;
+            return;
+        }
+        if (compression != Compression::none) {
+            decompressed_ = std::make_unique<DecompressingSource>(raw_, decoder_for(compression));
+            text_bytes = decompressed_.get();
         }
         text_ = std::make_unique<PeekableSource>(*text_bytes);
         TextStart start = recognise_text(*text_);
@@ -81,16 +97,16 @@ private:
     // Damage may have turned the text into garbage long before the check
     // at the end of the stream shows it: no answer stands until it does.
     ScanOutcome settled(ScanOutcome outcome) {
-        if (outcome == ScanOutcome::record || outcome == ScanOutcome::read_error || !gzip_)
+        if (outcome == ScanOutcome::record || outcome == ScanOutcome::read_error || !decompressed_)
             return outcome;
-        return gzip_->rest_is_intact() ? outcome : ScanOutcome::read_error;
+        return decompressed_->rest_is_intact() ? outcome : ScanOutcome::read_error;
     }
 
     PeekableSource raw_;
     std::size_t block_bytes_;
     Kernel kernel_;
     bool refused_ = false;
-    std::unique_ptr<GzipSource> gzip_;
+    std::unique_ptr<DecompressingSource> decompressed_;
     std::unique_ptr<PeekableSource> text_;
     std::unique_ptr<PdbLayoutReader> pdb_;
     std::unique_ptr<MmcifReader> cif_;

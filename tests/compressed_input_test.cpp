@@ -1,20 +1,24 @@
-// gzip input must read exactly as the text it holds, however it was made
-// and however it arrives; damaged or foreign compressed input must fail as
-// unreadable and never pass for a file without atoms.
+// Compressed input (gzip, bzip2, xz, zstd) must read exactly as the text it
+// holds, however it was made and however it arrives; damaged compressed
+// input, or zip, must fail as unreadable and never pass for a file without
+// atoms.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "gzip_writer.hpp"
+#include "compression_writers.hpp"
 #include "memory_source.hpp"
 #include "reference_reading.hpp"
 #include "run_program.hpp"
 
 namespace {
 
+using compression_writer::Format;
 using record_scan::ScanOutcome;
 
 std::string describe(const record_scan::AtomXyz& atom) {
@@ -60,75 +64,162 @@ std::string structure(std::size_t lines, unsigned seed) {
     return text + "END\n";
 }
 
-// The text cut into members at random places, with empty members between.
-std::string members(const std::string& text, int level, int count, std::mt19937& random) {
+// The text cut into streams (gzip members) at random places, with empty
+// streams between.
+std::string streams(Format format, const std::string& text, int count, std::mt19937& random,
+                    bool fast = false) {
     std::vector<std::size_t> cuts{0, text.size()};
     for (int i = 1; i < count; ++i) cuts.push_back(random() % (text.size() + 1));
     std::sort(cuts.begin(), cuts.end());
     std::string out;
     for (std::size_t i = 0; i + 1 < cuts.size(); ++i) {
-        out += gzip_writer::member(text.substr(cuts[i], cuts[i + 1] - cuts[i]), level);
-        if (random() % 3 == 0) out += gzip_writer::member("", level);
+        out += compression_writer::stream(format, text.substr(cuts[i], cuts[i + 1] - cuts[i]), fast);
+        if (random() % 3 == 0) out += compression_writer::stream(format, "", fast);
     }
     return out;
 }
 
-TEST(CompressedInput, GzipReadsAsItsText) {
+// The forms each format's writers give beyond plain streams.
+struct Form {
+    const char* name;
+    const std::string* text;
+    std::string bytes;
+};
+
+std::vector<Form> forms_of(Format format, const std::string& small, const std::string& large) {
+    using namespace compression_writer;
+    const std::string half = large.substr(0, large.size() / 2), rest = large.substr(large.size() / 2);
+    const std::string four_zeros(4, '\0');
+    switch (format) {
+        case Format::gzip: return {{"stored", &small, gzip_writer::member(small, 0)}};
+        case Format::bzip2:
+            return {{"blocks of 100 kB", &large, bzip2_stream(large, 1)},
+                    {"level 9 then level 1", &large, bzip2_stream(half, 9) + bzip2_stream(rest, 1)}};
+        case Format::xz:
+            return {{"check none", &small, xz_stream(small, 1, LZMA_CHECK_NONE)},
+                    {"check CRC32", &small, xz_stream(small, 1, LZMA_CHECK_CRC32)},
+                    {"check SHA-256", &large, xz_stream(large, 1, LZMA_CHECK_SHA256)},
+                    {"blocks of 64 kB", &large, xz_blocks(large, 1 << 16)},
+                    {"padding between and after streams", &large,
+                     xz_stream(half) + four_zeros + xz_stream(rest, 0, LZMA_CHECK_CRC32) + four_zeros + four_zeros}};
+        case Format::zstd:
+            return {{"no checksum, no content size", &large, zstd_frame(large, 3, false, false)},
+                    {"level 19", &small, zstd_frame(small, 19)},
+                    {"skippable frames first, between and last", &large,
+                     zstd_skippable("made by hand") + zstd_frame(half) + zstd_skippable("", 15) +
+                         zstd_skippable(std::string(70000, 's'), 7) + zstd_frame(rest, 1, false) +
+                         zstd_skippable("end")}};
+    }
+    return {};
+}
+
+TEST(CompressedInput, EveryFormatReadsAsItsText) {
     const std::string small = structure(40, 1);
-    const std::string large = structure(30000, 2);  // several blocks of text
+    const std::string large = structure(10000, 2);  // several blocks of text and of bzip2 -1
     const std::string incomplete = small + "ATOM      9  CA  ALA A   1       1.000   2.000\n" + small;
     std::mt19937 random(3);
-    struct Case {
-        const char* name;
-        const std::string* text;
-        int level;
-        int member_count;
-    };
-    const Case cases[] = {
-        {"level 1", &large, 1, 1},          {"level 9", &large, 9, 1},
-        {"stored", &small, 0, 1},           {"several members", &large, 6, 5},
-        {"many small members", &small, 6, 30}, {"incomplete record", &incomplete, 6, 3},
-    };
-    for (const Case& c : cases) {
-        const std::string want = plain_answer(*c.text);
-        const std::string compressed = members(*c.text, c.level, c.member_count, random);
-        MemorySource whole(compressed);
-        EXPECT_EQ(scan_all(whole, record_scan::RecordScanner::default_block_bytes), want) << c.name;
-        MemorySource pieces(compressed, [&] { return 1 + random() % 5000; });
-        EXPECT_EQ(scan_all(pieces, 1 + random() % 1000), want) << c.name << ", in pieces";
+    for (Format format : compression_writer::formats) {
+        struct Case {
+            std::string name;
+            const std::string* text;
+            std::string bytes;
+        };
+        std::vector<Case> cases{
+            {"fast", &large, streams(format, large, 1, random, true)},
+            {"default", &large, streams(format, large, 1, random)},
+            {"several streams", &large, streams(format, large, 5, random)},
+            {"many small streams", &small, streams(format, small, 30, random, true)},
+            {"incomplete record", &incomplete, streams(format, incomplete, 3, random)},
+            {"empty streams", &small, streams(format, "", 1, random) + streams(format, small, 1, random)},
+        };
+        for (Form& form : forms_of(format, small, large)) cases.push_back({form.name, form.text, form.bytes});
+        for (const Case& c : cases) {
+            const std::string what = std::string(compression_writer::name(format)) + ", " + c.name;
+            const std::string want = plain_answer(*c.text);
+            MemorySource whole(c.bytes);
+            EXPECT_EQ(scan_all(whole, record_scan::RecordScanner::default_block_bytes), want) << what;
+            MemorySource pieces(c.bytes, [&] { return 1 + random() % 5000; });
+            EXPECT_EQ(scan_all(pieces, 1 + random() % 1000), want) << what << ", in pieces";
+        }
     }
     MemorySource empty_members(gzip_writer::member("") + gzip_writer::member(""));
     EXPECT_EQ(scan_all(empty_members, 4096), plain_answer(""));
 }
 
+// A stream of one format and where its damage must show: any byte after
+// its first `unchecked` (a signature, or header fields no check covers) and
+// each of its last `check` bytes (checksums, index and end marks), and
+// bytes after it that begin no stream.
+struct Damageable {
+    const char* name;
+    std::string (*stream)(const std::string& text);
+    std::size_t unchecked;
+    std::size_t check;
+    std::vector<std::string> trailers;
+};
+
+// An xz stream whose check is of a kind that no decoder knows (ID 2, four
+// bytes like CRC32's), its header and footer CRCs made right again.
+std::string xz_unknown_check(const std::string& text) {
+    std::string bytes = compression_writer::xz_stream(text, 1, LZMA_CHECK_CRC32);
+    auto set_crc = [&bytes](std::size_t at, std::size_t from, std::size_t count) {
+        std::uint32_t crc = lzma_crc32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + from, count, 0);
+        for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(crc >> (8 * i));
+    };
+    bytes[7] = bytes[bytes.size() - 3] = '\x02';
+    set_crc(8, 6, 2);                                   // the header's flags
+    set_crc(bytes.size() - 12, bytes.size() - 8, 6);    // the footer's size and flags
+    return bytes;
+}
+
 TEST(CompressedInput, DamageIsAReadErrorWhereverItLies) {
+    using namespace compression_writer;
     const std::string text = structure(3000, 4);
     const std::string incomplete = text + "ATOM      9  CA  ALA A   1       1.000   2.000\n";
     const std::string read_error = std::to_string(static_cast<int>(ScanOutcome::read_error));
+    const std::string zeros(4, '\0');
+    const Damageable formats[] = {
+        {"gzip", [](const std::string& t) { return gzip_writer::member(t); }, gzip_writer::header_bytes, 8,
+         {zeros, "garbage", "\x1F\x8B"}},
+        {"bzip2", [](const std::string& t) { return bzip2_stream(t); }, 4, 10, {zeros, "garbage", "BZh9", "BZh91AY&SY"}},
+        {"xz CRC64", [](const std::string& t) { return xz_stream(t); }, 6, 48,
+         {zeros.substr(1), zeros + "garbage", "\xFD" "7zXZ"}},
+        {"xz CRC32", [](const std::string& t) { return xz_stream(t, 0, LZMA_CHECK_CRC32); }, 6, 40, {"garbage"}},
+        {"xz SHA-256", [](const std::string& t) { return xz_stream(t, 0, LZMA_CHECK_SHA256); }, 6, 72, {"garbage"}},
+        // The frame header's window size is checked by nothing; a larger
+        // window still decodes the frame.
+        {"zstd", [](const std::string& t) { return zstd_frame(t); }, 18, 8,
+         {zeros.substr(1), "garbage", "\x28\xB5\x2F\xFD", zstd_skippable("cut short").substr(0, 12)}},
+    };
     std::mt19937 random(5);
-    for (const std::string* original : {&text, &incomplete}) {
-        const std::string compressed = gzip_writer::member(*original);
-        std::vector<std::string> damaged;
-        for (int tenth = 1; tenth < 10; ++tenth)
-            damaged.push_back(compressed.substr(0, compressed.size() * tenth / 10));
-        damaged.push_back(compressed.substr(0, compressed.size() - 1));
-        for (int flip = 0; flip < 40; ++flip) {
-            // Anywhere from the deflate data through the trailer; the header's
-            // time stamp and flags bytes are unchecked by design.
-            std::string bad = compressed;
-            bad[gzip_writer::header_bytes + random() % (bad.size() - gzip_writer::header_bytes)] ^= '\xFF';
-            damaged.push_back(bad);
-        }
-        damaged.push_back(compressed + std::string(4, '\0'));  // padding after the last member
-        damaged.push_back(compressed + "garbage");                // bytes that begin no member
-        damaged.push_back(compressed + "\x1F\x8B");               // a member cut short
-        damaged.push_back("\x1F\x8B\x09" + compressed.substr(3));  // not deflate
-        for (const std::string& bad : damaged) {
-            MemorySource source(bad, [&] { return 1 + random() % 70000; });
-            std::string got = scan_all(source, record_scan::RecordScanner::default_block_bytes);
-            EXPECT_EQ(got.substr(got.size() - read_error.size()), read_error) << bad.size();
+    for (const Damageable& format : formats) {
+        for (const std::string* original : {&text, &incomplete}) {
+            const std::string compressed = format.stream(*original);
+            std::vector<std::string> damaged;
+            for (int tenth = 1; tenth < 10; ++tenth)
+                damaged.push_back(compressed.substr(0, compressed.size() * tenth / 10));
+            damaged.push_back(compressed.substr(0, compressed.size() - 1));
+            auto flipped = [&](std::size_t at) {
+                std::string bad = compressed;
+                bad[at] ^= '\xFF';
+                return bad;
+            };
+            for (int flip = 0; flip < 40; ++flip)
+                damaged.push_back(flipped(format.unchecked + random() % (compressed.size() - format.unchecked)));
+            for (std::size_t back = 1; back <= format.check; ++back) damaged.push_back(flipped(compressed.size() - back));
+            for (const std::string& trailer : format.trailers) damaged.push_back(compressed + trailer);
+            if (format.name == std::string("xz CRC32")) damaged.push_back(xz_unknown_check(*original));
+            for (const std::string& bad : damaged) {
+                MemorySource source(bad, [&] { return 1 + random() % 70000; });
+                std::string got = scan_all(source, record_scan::RecordScanner::default_block_bytes);
+                EXPECT_EQ(got.substr(got.size() - read_error.size()), read_error) << format.name << ", " << bad.size();
+            }
         }
     }
+    // Not deflate: the header's method byte.
+    MemorySource not_deflate("\x1F\x8B\x09" + gzip_writer::member(text).substr(3));
+    std::string got = scan_all(not_deflate, 4096);
+    EXPECT_EQ(got.substr(got.size() - read_error.size()), read_error);
 }
 
 TEST(CompressedInput, HeaderFieldsAreCheckedAsTheFormatSays) {
@@ -178,40 +269,47 @@ TEST(CompressedInput, ToolsAnswerAsForThePlainFile) {
     ScratchDir dir;
     const std::string text = structure(5000, 6);
     const std::string plain = dir.write("in.pdb", text);
-    const std::string gz = dir.write("in.pdb.gz", gzip_writer::member(text, 9));
     const std::string csv = dir.path() + "/rows.csv";
 
     ProgramRun want_box = run_program(BOXREACH_PATH, {plain, "1", "-2", "3.5"});
     ASSERT_EQ(want_box.status, 1);
-    for (const auto& [path, stdin_path] : {std::pair{gz, std::string("/dev/null")},
-                                           std::pair{std::string("/dev/stdin"), gz}}) {
-        ProgramRun box = run_program(BOXREACH_PATH, {path, "1", "-2", "3.5"}, stdin_path);
-        EXPECT_EQ(box.out, want_box.out) << path;
-        EXPECT_EQ(box.status, 1) << path;
-        ProgramRun dump = run_program(XYZDUMP_PATH, {path, csv}, stdin_path);
-        EXPECT_EQ(dump.status, 1) << path;
-        EXPECT_EQ(read_file(csv), reference::xyzdump_rows(reference::read_bytes(text))) << path;
+    std::mt19937 random(9);
+    for (Format format : compression_writer::formats) {
+        const std::string compressed = dir.write("in.pdb.z", streams(format, text, 2, random));
+        for (const auto& [path, stdin_path] : {std::pair{compressed, std::string("/dev/null")},
+                                               std::pair{std::string("/dev/stdin"), compressed}}) {
+            const std::string what = std::string(compression_writer::name(format)) + " " + path;
+            ProgramRun box = run_program(BOXREACH_PATH, {path, "1", "-2", "3.5"}, stdin_path);
+            EXPECT_EQ(box.out, want_box.out) << what;
+            EXPECT_EQ(box.status, 1) << what;
+            ProgramRun dump = run_program(XYZDUMP_PATH, {path, csv}, stdin_path);
+            EXPECT_EQ(dump.status, 1) << what;
+            EXPECT_EQ(read_file(csv), reference::xyzdump_rows(reference::read_bytes(text))) << what;
+        }
     }
 }
 
 TEST(CompressedInput, ToolsRefuseDamagedAndForeignCompression) {
     ScratchDir dir;
     const std::string text = structure(20000, 7);
-    const std::string compressed = gzip_writer::member(text);
-    std::string flipped = compressed;
-    flipped[compressed.size() - 6] ^= '\xFF';  // the CRC
     struct Case {
-        const char* name;
+        std::string name;
         std::string bytes;
     };
-    const Case cases[] = {
-        {"cut short", compressed.substr(0, compressed.size() / 2)},
-        {"wrong checksum", flipped},
-        {"bzip2", "BZh91AY&SY" + text},
-        {"xz", std::string("\xFD" "7zXZ\0", 6) + text},
-        {"zstd", "\x28\xB5\x2F\xFD" + text},
+    std::vector<Case> cases{
+        {"not bzip2", "BZh91AY&SY" + text},
+        {"not xz", std::string("\xFD" "7zXZ\0", 6) + text},
+        {"not zstd", "\x28\xB5\x2F\xFD" + text},
         {"zip", "PK\x03\x04" + text},
     };
+    for (Format format : compression_writer::formats) {
+        const std::string compressed = compression_writer::stream(format, text);
+        std::string flipped = compressed;
+        flipped[compressed.size() - 6] ^= '\xFF';  // in the checksum or the end marks
+        cases.push_back({std::string(compression_writer::name(format)) + " cut short",
+                         compressed.substr(0, compressed.size() / 2)});
+        cases.push_back({std::string(compression_writer::name(format)) + " wrong checksum", flipped});
+    }
     const std::string all_rows = reference::xyzdump_rows(reference::read_bytes(text));
     for (const Case& c : cases) {
         const std::string input = dir.write("in", c.bytes);
@@ -224,6 +322,63 @@ TEST(CompressedInput, ToolsRefuseDamagedAndForeignCompression) {
         EXPECT_EQ(dump.status, 2) << c.name;
         const std::string rows = read_file(csv);
         EXPECT_EQ(all_rows.compare(0, rows.size(), rows), 0) << c.name << ": rows kept are a prefix";
+    }
+}
+
+// A stream whose decoder must allocate far more than the text needs: an xz
+// block whose header asks for a dictionary of 1.5 GiB, a zstd frame of
+// unknown size whose window is 2 GiB. Both are well formed.
+std::string xz_with_dictionary_of_1536_mib(const std::string& text) {
+    std::string bytes = compression_writer::xz_stream(text, 0, LZMA_CHECK_CRC32);
+    auto* header = reinterpret_cast<std::uint8_t*>(bytes.data()) + 12;  // after the stream header
+    lzma_filter filters[LZMA_FILTERS_MAX + 1];
+    lzma_block block{};
+    block.check = LZMA_CHECK_CRC32;
+    block.filters = filters;
+    block.header_size = lzma_block_header_size_decode(header[0]);
+    if (lzma_block_header_decode(&block, nullptr, header) != LZMA_OK) throw std::runtime_error("no block header");
+    static_cast<lzma_options_lzma*>(filters[0].options)->dict_size = std::uint32_t{1536} << 20;
+    const lzma_ret encoded = lzma_block_header_encode(&block, header);
+    for (lzma_filter& filter : filters) {
+        if (filter.id == LZMA_VLI_UNKNOWN) break;
+        free(filter.options);
+    }
+    if (encoded != LZMA_OK) throw std::runtime_error("block header not written");
+    return bytes;
+}
+
+std::string zstd_with_window_of_2_gib(const std::string& text) {
+    std::string bytes = compression_writer::zstd_frame(text, 3, true, false);
+    bytes[5] = static_cast<char>((31 - 10) << 3);  // the window descriptor: 2^31 bytes
+    return bytes;
+}
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOOLS_UNDER_ADDRESS_SANITIZER
+#endif
+#endif
+
+// A decoder's memory is the writer's choice and no limit below the format's
+// is set: with the memory the input reads as its text, without it the tools
+// give the read message, never a crash.
+TEST(CompressedInput, DecoderMemoryThatCannotBeHadIsTheReadError) {
+#ifdef TOOLS_UNDER_ADDRESS_SANITIZER
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under ulimit -v";
+#endif
+    ScratchDir dir;
+    const std::string text = structure(2000, 10);
+    const std::string want = reference::boxreach_output(reference::read_bytes(text), {"0", "0", "0"});
+    for (const std::string& bytes : {xz_with_dictionary_of_1536_mib(text), zstd_with_window_of_2_gib(text)}) {
+        const std::string input = dir.write("in", bytes);
+        ProgramRun free_run = run_program(BOXREACH_PATH, {input, "0", "0", "0"});
+        EXPECT_EQ(free_run.out, want) << bytes.substr(0, 4);
+        EXPECT_EQ(free_run.status, 1) << bytes.substr(0, 4);
+        // 1 GB of address space: the tool's own needs fit easily.
+        ProgramRun limited = run_program("/bin/sh", {"-c", "ulimit -v 1000000 && exec \"$0\" \"$@\"", BOXREACH_PATH,
+                                                     input, "0", "0", "0"});
+        EXPECT_EQ(limited.out, "PDB file can not be read .\n") << bytes.substr(0, 4);
+        EXPECT_EQ(limited.status, 2) << bytes.substr(0, 4);
     }
 }
 

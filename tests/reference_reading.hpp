@@ -2,9 +2,9 @@
 // against: chunks cut by a getc loop as a 100-byte fgets buffer cuts them,
 // numbers read by sscanf, and on top the rules for touching fields, short
 // chunks, the rest of long lines and read errors. In front of it, the
-// input recognised as a whole: gzip inflated by zlib in one go, other
-// compressions refused, a byte-order mark dropped, mmCIF handed to the
-// whole-text CIF reading.
+// input recognised as a whole: gzip inflated by zlib in one go, bzip2, xz
+// and zstd decoded whole (reference_decompression.hpp), zip refused, a
+// byte-order mark dropped, mmCIF handed to the whole-text CIF reading.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +21,7 @@
 
 #include "record_scan.hpp"
 #include "reference_cif.hpp"
+#include "reference_decompression.hpp"
 
 namespace reference {
 
@@ -160,12 +161,20 @@ inline std::optional<std::string> gunzip(const std::string& bytes) {
     return result;
 }
 
-// bzip2, xz, zstd and zip are never taken for text.
-inline bool refused_compression(const std::string& bytes) {
-    const bool bzip2 = starts_with(bytes, "BZh") && bytes.size() > 3 && bytes[3] >= '1' && bytes[3] <= '9';
-    return bzip2 || starts_with(bytes, std::string("\xFD" "7zXZ\0", 6)) ||
-           starts_with(bytes, "\x28\xB5\x2F\xFD") || starts_with(bytes, "PK\x03\x04");
+// The whole-input decoder of a compressed input, told by its signature;
+// none for anything else.
+using Decompression = std::optional<std::string> (*)(const std::string&);
+inline Decompression decompression_of(const std::string& bytes) {
+    if (starts_with(bytes, "\x1F\x8B")) return gunzip;
+    if (starts_with(bytes, "BZh") && bytes.size() > 3 && bytes[3] >= '1' && bytes[3] <= '9') return bunzip2;
+    if (starts_with(bytes, std::string("\xFD" "7zXZ\0", 6))) return unxz;
+    const bool skippable_frame = bytes.size() >= 4 && (bytes[0] & 0xF0) == 0x50 && bytes.substr(1, 3) == "\x2A\x4D\x18";
+    if (starts_with(bytes, "\x28\xB5\x2F\xFD") || skippable_frame) return unzstd;
+    return nullptr;
 }
+
+// zip, an archive of files, is never taken for text.
+inline bool refused_compression(const std::string& bytes) { return starts_with(bytes, "PK\x03\x04"); }
 
 // Where the data_ line begins when the first line that is neither blank
 // nor a comment opens a CIF data block (after blanks and tabs, any case).
@@ -212,9 +221,9 @@ inline Reading read_text(const std::string& text, std::size_t fail_after = std::
 // Any input as the tools get it, failing to read after `fail_after` bytes.
 inline Reading read_bytes(const std::string& bytes, std::size_t fail_after = std::string::npos) {
     const Reading damaged{{}, record_scan::ScanOutcome::read_error, true};
-    if (starts_with(bytes, "\x1F\x8B")) {
+    if (Decompression decompress = decompression_of(bytes)) {
         if (fail_after != std::string::npos) return damaged;
-        std::optional<std::string> text = gunzip(bytes);
+        std::optional<std::string> text = decompress(bytes);
         return text ? read_text(*text) : damaged;
     }
     if (refused_compression(bytes)) return {{}, record_scan::ScanOutcome::read_error};

@@ -34,10 +34,14 @@ bool skip_line(PeekableSource& text) {
 
 Compression recognise_compression(std::string_view start) {
     if (start.starts_with("\x1F\x8B")) return Compression::gzip;
-    bool bzip2 = start.starts_with("BZh") && start.size() > 3 && start[3] >= '1' && start[3] <= '9';
-    if (bzip2 || start.starts_with(std::string_view("\xFD" "7zXZ\0", 6)) ||
-        start.starts_with("\x28\xB5\x2F\xFD") || start.starts_with("PK\x03\x04"))
-        return Compression::unsupported;
+    if (start.starts_with("BZh") && start.size() > 3 && start[3] >= '1' && start[3] <= '9')
+        return Compression::bzip2;
+    if (start.starts_with(std::string_view("\xFD" "7zXZ\0", 6))) return Compression::xz;
+    if (start.starts_with("\x28\xB5\x2F\xFD")) return Compression::zstd;
+    // A skippable frame's magic number is 0x184D2A50 to 0x184D2A5F, little-endian.
+    if (start.size() >= 4 && (start[0] & 0xF0) == 0x50 && start.substr(1, 3) == "\x2A\x4D\x18")
+        return Compression::zstd;
+    if (start.starts_with("PK\x03\x04")) return Compression::unsupported;
     return Compression::none;
 }
 

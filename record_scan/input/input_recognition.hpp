@@ -10,8 +10,11 @@ namespace record_scan {
 
 enum class Compression {
     none,
-    gzip,         // inflated on the fly
-    unsupported,  // bzip2, xz, zstd, zip: refused as unreadable, never taken for text
+    gzip,  // these four decoded on the fly
+    bzip2,
+    xz,
+    zstd,         // a frame, or a skippable frame (the first of pzstd's output)
+    unsupported,  // zip, an archive of files: refused as unreadable, never taken for text
 };
 
 // The longest signature looked for; fewer bytes are enough at the end of input.

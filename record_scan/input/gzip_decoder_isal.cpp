@@ -2,12 +2,12 @@
 // member's CRC-32 and length itself.
 #include <isa-l/igzip_lib.h>
 
-#include "input/gzip_source.hpp"
+#include "input/decoder.hpp"
 
 namespace record_scan {
 namespace {
 
-class IsalInflater final : public Inflater {
+class IsalInflater final : public Decoder {
 public:
     // Not zeroed (85 KB of tables, 22 pages a small input would touch for
     // nothing): set up by isal_inflate_init, as ISA-L's own usage does.
@@ -15,7 +15,7 @@ public:
         isal_inflate_init(state_.get());
     }
 
-    void start_member() override {
+    void start_stream() override {
         // A reset keeps the input still unread: the next member's bytes.
         isal_inflate_reset(state_.get());
         state_->crc_flag = ISAL_GZIP;
@@ -29,15 +29,15 @@ public:
 
     std::size_t input_left() const override { return state_->avail_in; }
 
-    Step inflate(char* into, std::size_t capacity) override {
+    Step decode(char* into, std::size_t capacity, bool /*input_ended*/) override {
         if (reserved_flags_in_view()) return {0, Status::damaged};
         std::uint32_t input_before = state_->avail_in;
         state_->next_out = reinterpret_cast<std::uint8_t*>(into);
         state_->avail_out = static_cast<std::uint32_t>(capacity);
         if (isal_inflate(state_.get()) != ISAL_DECOMP_OK) return {0, Status::damaged};
         member_offset_ += input_before - state_->avail_in;
-        Status status = state_->block_state == ISAL_BLOCK_FINISH ? Status::member_ended
-                                                                 : Status::inflating;
+        Status status = state_->block_state == ISAL_BLOCK_FINISH ? Status::stream_ended
+                                                                 : Status::decoding;
         return {capacity - state_->avail_out, status};
     }
 
@@ -59,6 +59,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Inflater> Inflater::make() { return std::make_unique<IsalInflater>(); }
+std::unique_ptr<Decoder> make_gzip_decoder() { return std::make_unique<IsalInflater>(); }
 
 }  // namespace record_scan

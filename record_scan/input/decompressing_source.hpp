@@ -1,0 +1,43 @@
+// Compressed input decoded on the fly in constant memory: every stream of a
+// concatenation, each checked by its format's own means, whatever the
+// format's decoder.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "input/decoder.hpp"
+#include "record_scan.hpp"
+
+namespace record_scan {
+
+class DecompressingSource final : public ByteSource {
+public:
+    // Over the compressed bytes, from the first byte of the first stream.
+    DecompressingSource(ByteSource& compressed, std::unique_ptr<Decoder> decoder);
+
+    // Decodes straight into `into`.
+    Block read(char* into, std::size_t capacity) override;
+
+    // Decodes and checks whatever is left of the input, dropping the text:
+    // false when a stream is damaged or cut short, or is followed by bytes
+    // that do not begin another stream.
+    bool rest_is_intact();
+
+private:
+    enum class Phase { decoding, between_streams, ended, damaged };
+
+    Block refill();
+    bool next_stream_follows();
+    bool gather_stream_start();
+
+    ByteSource& compressed_;
+    std::unique_ptr<Decoder> decoder_;
+    std::unique_ptr<std::uint8_t[]> input_;
+    std::size_t given_ = 0;  // bytes of input_ last handed to the decoder
+    bool stream_starts_ = true;
+    Phase phase_ = Phase::decoding;
+};
+
+}  // namespace record_scan

@@ -1,0 +1,69 @@
+// xz through liblzma, in its concatenated mode: every stream of the input
+// and the stream padding between and after them (zero bytes in fours), so
+// the whole input is one stream to the decompressing source. Every check
+// the format defines is verified (none, CRC32, CRC64, SHA-256); a check of
+// a kind the library does not know is damage, for nothing could be verified.
+//
+// Memory: the dictionary size is the writer's choice, and the decoder needs
+// that much (xz -6, the default: 8 MiB; xz -9: 64 MiB; --lzma2=dict=1536MiB:
+// 1.5 GiB). No limit is set, as xz sets none when it decompresses: a file is
+// read if the machine has the memory, and refused with the read error when
+// the allocation fails. The dictionary is filled in order, so only as much
+// of it as the text holds is ever touched.
+#include <lzma.h>
+
+#include <cstdint>
+
+#include "input/decoder.hpp"
+
+namespace record_scan {
+namespace {
+
+constexpr std::uint64_t no_memory_limit = UINT64_MAX;
+constexpr std::uint32_t decoder_flags = LZMA_CONCATENATED | LZMA_TELL_UNSUPPORTED_CHECK;
+
+class XzDecoder final : public Decoder {
+public:
+    XzDecoder() = default;
+    ~XzDecoder() override { lzma_end(&stream_); }
+    XzDecoder(const XzDecoder&) = delete;
+    XzDecoder& operator=(const XzDecoder&) = delete;
+
+    void start_stream() override {
+        const std::uint8_t* next = stream_.next_in;
+        std::size_t left = stream_.avail_in;
+        ready_ = lzma_stream_decoder(&stream_, no_memory_limit, decoder_flags) == LZMA_OK;
+        stream_.next_in = next;
+        stream_.avail_in = left;
+    }
+
+    void give_input(const std::uint8_t* bytes, std::size_t count) override {
+        stream_.next_in = bytes;
+        stream_.avail_in = count;
+    }
+
+    std::size_t input_left() const override { return stream_.avail_in; }
+
+    Step decode(char* into, std::size_t capacity, bool input_ended) override {
+        if (!ready_) return {0, Status::damaged};
+        stream_.next_out = reinterpret_cast<std::uint8_t*>(into);
+        stream_.avail_out = capacity;
+        // Told that the input has ended, the decoder judges the padding and
+        // whether the last stream is whole.
+        lzma_ret result = lzma_code(&stream_, input_ended ? LZMA_FINISH : LZMA_RUN);
+        std::size_t produced = capacity - stream_.avail_out;
+        if (result == LZMA_STREAM_END) return {produced, Status::stream_ended};
+        if (result == LZMA_OK) return {produced, Status::decoding};
+        return {0, Status::damaged};  // data, format, check or memory error, or cut short
+    }
+
+private:
+    lzma_stream stream_ = LZMA_STREAM_INIT;
+    bool ready_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> make_xz_decoder() { return std::make_unique<XzDecoder>(); }
+
+}  // namespace record_scan
