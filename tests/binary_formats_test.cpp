@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <functional>
+#include <stdexcept>
 #include <random>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "fuzz_support.hpp"
 #include "gzip_writer.hpp"
 #include "memory_source.hpp"
+#include "run_program.hpp"
 
 namespace {
 
@@ -87,7 +90,7 @@ std::vector<std::string> texts_of(const Ints& k) {
     return texts;
 }
 
-std::string bcif(const Atoms& atoms, const Layout& layout) {
+std::vector<std::vector<bw::Category>> bcif_blocks(const Atoms& atoms, const Layout& layout) {
     std::vector<std::vector<bw::Category>> blocks;
     const std::size_t rows = atoms.group.size();
     for (std::size_t b = 0; b < layout.blocks; ++b) {
@@ -116,7 +119,11 @@ std::string bcif(const Atoms& atoms, const Layout& layout) {
         bw::Category type{"_atom_type", 1, {{"symbol", bw::string_array({"C"}, {.type = bw::int32})}}};
         blocks.push_back({entry, site, type});
     }
-    return bw::binarycif(blocks, layout.wide, layout.encoding_first);
+    return blocks;
+}
+
+std::string bcif(const Atoms& atoms, const Layout& layout) {
+    return bw::binarycif(bcif_blocks(atoms, layout), layout.wide, layout.encoding_first);
 }
 
 std::vector<double> parsed(const std::vector<std::string>& texts, bool wide) {
@@ -246,3 +253,220 @@ TEST(Mmtf, EveryCodecReadsAsTheTextOfTheSameAtoms) {
 }
 
 }  // namespace
+
+// ---- Damage and missing values, through both tools ----
+
+namespace damage {
+
+// The coordinates of `atoms`, in two data blocks, as an archive-style file.
+const Atoms& atoms() {
+    static const Atoms value = chain_atoms(60, 21, false);
+    return value;
+}
+
+Layout two_blocks() {
+    Layout layout{archive_style};
+    layout.blocks = 2;
+    return layout;
+}
+
+using Blocks = std::vector<std::vector<bw::Category>>;
+bw::Category& second_site(Blocks& blocks) { return blocks[1][1]; }
+bw::Column& column_named(bw::Category& category, const std::string& name) {
+    for (bw::Column& column : category.columns)
+        if (column.name == name) return column;
+    throw std::logic_error("no column " + name);
+}
+
+std::string with(const std::function<void(Blocks&)>& change) {
+    Blocks blocks = bcif_blocks(atoms(), two_blocks());
+    change(blocks);
+    return bw::binarycif(blocks);
+}
+
+// A top-level map of the given raw entries (key and value bytes each).
+std::string top_map(const std::vector<std::pair<std::string, std::string>>& entries) {
+    bw::Msgpack out;
+    out.map(static_cast<std::uint32_t>(entries.size()));
+    for (const auto& [key, value] : entries) {
+        out.key(key);
+        out.bytes += value;
+    }
+    return out.bytes;
+}
+
+std::string packed(const std::function<void(bw::Msgpack&)>& write) {
+    bw::Msgpack out;
+    write(out);
+    return out.bytes;
+}
+
+// The mmCIF text of the same atoms, with the value of `row` on `axis`
+// (a row number among all atoms) written as `replacement`.
+std::string text_with(std::size_t row, int axis, const std::string& replacement, bool with_group = true) {
+    const Atoms& a = atoms();
+    return cif_text(a, with_group, [&](int i, std::size_t r) { return r == row && i == axis ? replacement : decimal(a.k[i][r]); });
+}
+
+std::size_t first_counted_in_second_block() {
+    for (std::size_t row = atoms().group.size() / 2;; ++row)
+        if (atoms().group[row] != "SIGATM") return row;
+}
+
+std::size_t first_skipped_row() {
+    for (std::size_t row = 0;; ++row)
+        if (atoms().group[row] == "SIGATM") return row;
+}
+
+struct Case {
+    std::string name;
+    std::string bytes;
+    // The text that must read the same; empty for a read error.
+    std::string text;
+    // A read error in the second block: the rows of the first are written.
+    bool keeps_first_block = false;
+};
+
+std::vector<Case> cases() {
+    const Atoms& a = atoms();
+    const std::string whole = bcif(a, two_blocks());
+    const std::string all_rows = cif_text(a, true, decimal_text_of(a));
+    const std::size_t counted = first_counted_in_second_block();
+    std::vector<Case> list = {
+        {"unknown step kind", with([](Blocks& b) { column_named(second_site(b), "Cartn_x").data.steps[1].kind = "Zigzag"; }), "", true},
+        {"unknown ByteArray type", with([](Blocks& b) { column_named(second_site(b), "CARTN_Y").data.steps.back().numbers[0].second = 7; }), "", true},
+        {"row count above the columns' length", with([](Blocks& b) { ++second_site(b).row_count; }), "", true},
+        {"row count below the columns' length", with([](Blocks& b) { --second_site(b).row_count; }), "", true},
+        {"string index out of range",
+         with([](Blocks& b) {
+             bw::Encoded& group = column_named(second_site(b), "group_PDB").data;
+             group = bw::string_array({"ATOM"}, {.type = bw::int32});
+             group.data = std::string("\x05\0\0\0", 4);
+             second_site(b).row_count = 1;
+             for (bw::Column& column : second_site(b).columns)
+                 if (column.name != "group_PDB") column.data = bw::fixed_point({1000}, 1000, {.type = bw::int32});
+         }),
+         ""},
+        {"string offset out of range",
+         with([](Blocks& b) {
+             bw::Encoded& group = column_named(second_site(b), "group_PDB").data;
+             group.offsets = bw::encode_ints({0, 4, 99}, {.type = bw::int32}).data;
+             group.offset_steps = {{"ByteArray", {{"type", bw::int32}}}};
+         }),
+         "", true},
+        {"a length that runs past the data", whole.substr(0, whole.size() - 1) + std::string("\x91\xc5\x40\x00", 4) + "abc", "", true},
+        {"bytes after the map", whole + '\0', "", true},
+        {"nesting deeper than the format needs",
+         top_map({{"padding", std::string(40, '\x91') + '\0'}, {"dataBlocks", packed([](bw::Msgpack& m) { m.array(0); })}}), ""},
+        {"a map larger than the bytes that remain", std::string("\xdf\xff\xff\xff\xff", 5) + whole.substr(1), ""},
+        {"neither format", top_map({{"version", packed([](bw::Msgpack& m) { m.str("0.3.0"); })}}), ""},
+        {"both formats", top_map({{"mmtfVersion", packed([](bw::Msgpack& m) { m.str("1.0"); })},
+                                  {"dataBlocks", packed([](bw::Msgpack& m) { m.array(0); })}}), ""},
+        {"a masked coordinate", with([&](Blocks& b) {
+             bw::Column& x = column_named(second_site(b), "Cartn_x");
+             Ints mask(a.group.size() / 2, 0);
+             mask[counted - a.group.size() / 2] = 2;
+             x.has_mask = true;
+             x.mask = bw::encode_ints(mask, {.run_length = true, .type = bw::int32});
+         }), text_with(counted, 0, "?")},
+        {"a masked coordinate of a row that does not count", with([&](Blocks& b) {
+             bw::Column& z = column_named(b[0][1], "cartn_z");
+             Ints mask(a.group.size() / 2, 0);
+             mask[first_skipped_row()] = 1;
+             z.has_mask = true;
+             z.mask = bw::encode_ints(mask, {.type = bw::uint8});
+         }), all_rows},
+        {"a coordinate that is no number", with([&](Blocks& b) {
+             std::vector<std::string> texts;
+             for (std::size_t row = a.group.size() / 2; row < a.group.size(); ++row)
+                 texts.push_back(row == counted ? "." : decimal(a.k[1][row]));
+             column_named(second_site(b), "CARTN_Y").data = bw::string_array(texts, {.type = bw::int32});
+         }), text_with(counted, 1, ".")},
+        {"rows without Cartesian coordinates", with([](Blocks& b) {
+             std::erase_if(second_site(b).columns, [](const bw::Column& c) { return c.name == "cartn_z"; });
+         }), cif_text(a, true, decimal_text_of(a)).insert(0, "") + "data_second\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1 2\n"},
+        {"no _atom_site", with([](Blocks& b) { b = {{b[0][0], b[0][2]}}; }), "data_x\n_entry.id x\n"},
+    };
+    list[15].text = "data_a\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
+    for (std::size_t row = 0; row < a.group.size() / 2; ++row)
+        list[15].text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
+    list[15].text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+    // Cut short anywhere: at every 7th byte of the second block's columns on.
+    for (std::size_t cut = whole.size() / 2; cut < whole.size(); cut += 7)
+        list.push_back({"cut short at byte " + std::to_string(cut), whole.substr(0, cut), ""});
+    // MMTF.
+    Ints short_list[3] = {a.k[0], a.k[1], Ints(a.k[2].begin(), a.k[2].end() - 1)};
+    std::string mmtf_short = bw::mmtf(short_list, 10, 1000);
+    list.push_back({"MMTF list shorter than numAtoms", mmtf_short, ""});
+    const std::string mmtf_whole = bw::mmtf(a.k, 10, 1000);
+    std::string unknown_codec = mmtf_whole;
+    const std::size_t z_at = unknown_codec.find("zCoordList") + 10 + 3;  // the bin16 header, then the codec
+    unknown_codec[z_at + 3] = 4;
+    list.push_back({"MMTF list of an unknown codec", unknown_codec, ""});
+    list.push_back({"MMTF without zCoordList",
+                    top_map({{"mmtfVersion", packed([](bw::Msgpack& m) { m.str("1.0"); })},
+                             {"numAtoms", packed([&](bw::Msgpack& m) { m.integer(static_cast<std::int64_t>(a.k[0].size())); })},
+                             {"xCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[0], 10, 1000)); })},
+                             {"yCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[1], 10, 1000)); })}}),
+                    "data_a\nloop_\n_atom_site.id\n1\n"});
+    for (std::size_t cut = 2; cut < mmtf_whole.size(); cut += 13)  // from the first key on
+        list.push_back({"MMTF cut short at byte " + std::to_string(cut), mmtf_whole.substr(0, cut), ""});
+    return list;
+}
+
+}  // namespace damage
+
+TEST(BinaryFormats, DamageIsAReadErrorAndMissingValuesAreIncompleteThroughBothTools) {
+    ScratchDir dir;
+    const std::string centre[3] = {"1.5", "-2", "0.25"};
+    const std::string unreadable = dir.write("unreadable", "BZh9");
+    const ProgramRun box_error = run_program(BOXREACH_PATH, {unreadable, centre[0], centre[1], centre[2]});
+    const ProgramRun dump_error = run_program(XYZDUMP_PATH, {unreadable, dir.path() + "/unused.csv"});
+    const Atoms& atoms = damage::atoms();
+    const std::string all_text = dir.write("all.cif", cif_text(atoms, true, decimal_text_of(atoms)));
+    run_program(XYZDUMP_PATH, {all_text, dir.path() + "/all.csv"});
+    const std::string all_rows = read_file(dir.path() + "/all.csv");
+    std::size_t first_block_rows = 0;
+    for (std::size_t row = 0; row < atoms.group.size() / 2; ++row) first_block_rows += atoms.group[row] != "SIGATM";
+
+    for (const damage::Case& c : damage::cases()) {
+        for (bool gzip : {false, true}) {
+            const std::string name = c.name + (gzip ? ", gzip" : "");
+            const std::string input = dir.write("input", gzip ? gzip_writer::member(c.bytes) : c.bytes);
+            const ProgramRun box = run_program(BOXREACH_PATH, {input, centre[0], centre[1], centre[2]});
+            const ProgramRun dump = run_program(XYZDUMP_PATH, {input, dir.path() + "/rows.csv"});
+            const std::string rows = read_file(dir.path() + "/rows.csv");
+            if (c.text.empty()) {
+                EXPECT_EQ(box.out, box_error.out) << name;
+                EXPECT_EQ(box.status, 2) << name;
+                EXPECT_EQ(dump.out, dump_error.out) << name;
+                EXPECT_EQ(dump.status, 2) << name;
+                EXPECT_EQ(all_rows.compare(0, rows.size(), rows), 0) << name << ": rows kept are not the atoms' first";
+                if (c.keeps_first_block) {
+                    EXPECT_GE(std::count(rows.begin(), rows.end(), '\n'), static_cast<long>(first_block_rows)) << name;
+                }
+                continue;
+            }
+            const std::string text = dir.write("text.cif", c.text);
+            const ProgramRun box_text = run_program(BOXREACH_PATH, {text, centre[0], centre[1], centre[2]});
+            const ProgramRun dump_text = run_program(XYZDUMP_PATH, {text, dir.path() + "/text.csv"});
+            EXPECT_EQ(box.out, box_text.out) << name;
+            EXPECT_EQ(box.status, box_text.status) << name;
+            EXPECT_EQ(dump.out, dump_text.out) << name;
+            EXPECT_EQ(dump.status, dump_text.status) << name;
+            EXPECT_EQ(rows, read_file(dir.path() + "/text.csv")) << name;
+        }
+    }
+}
+
+TEST(BinaryFormats, SwappedArgumentsNeverEmptyABinaryFile) {
+    ScratchDir dir;
+    const Atoms atoms = chain_atoms(20, 2, false);
+    for (const std::string& bytes : {bcif(atoms, {archive_style}), bw::mmtf(atoms.k, 10, 1000)}) {
+        const std::string kept = dir.write("structure", bytes);
+        const std::string csv = dir.write("rows.csv", "1,2,3\n");
+        const ProgramRun dump = run_program(XYZDUMP_PATH, {csv, kept});
+        EXPECT_EQ(dump.status, 2);
+        EXPECT_EQ(read_file(kept), bytes);
+    }
+}
