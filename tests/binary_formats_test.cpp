@@ -8,12 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <functional>
 #include <stdexcept>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "binary/exact_quotient.hpp"
 #include "binary_writer.hpp"
 #include "fuzz_support.hpp"
 #include "gzip_writer.hpp"
@@ -469,4 +472,94 @@ TEST(BinaryFormats, SwappedArgumentsNeverEmptyABinaryFile) {
         EXPECT_EQ(dump.status, 2);
         EXPECT_EQ(read_file(kept), bytes);
     }
+}
+
+// ---- Exact values ----
+
+// The nearest float to k / f by exact integer arithmetic: the float from
+// the double quotient and its two neighbours, the closest one taken (the
+// even one on a tie).
+__extension__ typedef __int128 Wide;
+
+float nearest_float_to_quotient(std::int64_t k, std::int64_t f) {
+    if (k == 0) return 0.0f;
+    const float guess = static_cast<float>(static_cast<double>(k) / static_cast<double>(f));
+    const float candidates[3] = {std::nextafter(guess, -INFINITY), guess, std::nextafter(guess, INFINITY)};
+    int exponent = 0;
+    for (float c : candidates) {
+        int e;
+        std::frexp(c, &e);
+        if (c != 0) exponent = std::min(exponent, e - 24);
+    }
+    // Each candidate is an integer times 2^exponent; compare |k - c f| scaled by 2^-exponent.
+    float best = guess;
+    Wide best_distance = -1;
+    for (float c : candidates) {
+        const Wide scaled_c = static_cast<Wide>(std::ldexp(static_cast<double>(c), -exponent));
+        Wide distance = (static_cast<Wide>(k) << -exponent) - scaled_c * f;
+        if (distance < 0) distance = -distance;
+        const bool even = (std::bit_cast<std::uint32_t>(c) & 1) == 0;
+        if (best_distance < 0 || distance < best_distance || (distance == best_distance && even)) {
+            best = c;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+TEST(FixedPoint, QuotientIsTheNearestFloatOverMillionsOfValues) {
+    std::mt19937_64 random(5);
+    std::uniform_int_distribution<std::int64_t> wide(-(std::int64_t{1} << 40), std::int64_t{1} << 40);
+    long long checked = 0;
+    // Powers of ten: what strtof makes of the decimal text.
+    for (int digits : {1, 2, 3, 4, 6}) {
+        const std::int64_t f = static_cast<std::int64_t>(std::pow(10, digits));
+        const float narrow = record_scan::factor_as_float(static_cast<double>(f));
+        auto check = [&](std::int64_t k) {
+            char text[64];
+            const std::int64_t magnitude = k < 0 ? -k : k;
+            std::snprintf(text, sizeof text, "%s%lld.%0*lld", k < 0 ? "-" : "", static_cast<long long>(magnitude / f), digits,
+                          static_cast<long long>(magnitude % f));
+            const float want = std::strtof(text, nullptr);
+            const float got = record_scan::exact_quotient(k, static_cast<double>(f), narrow);
+            ++checked;
+            return std::bit_cast<std::uint32_t>(got) == std::bit_cast<std::uint32_t>(want);
+        };
+        for (std::int64_t k = -400000; k <= 400000; ++k) ASSERT_TRUE(check(k)) << k << " / " << f;
+        for (int i = 0; i < 200000; ++i) {
+            const std::int64_t k = wide(random);
+            ASSERT_TRUE(check(k)) << k << " / " << f;
+        }
+    }
+    // Quotients next to the midpoint of two floats, where a quotient in
+    // double rounded again to float lands on the wrong side.
+    long long double_rounding_misses = 0;
+    for (int digits : {16, 17, 18}) {
+        const std::int64_t f = static_cast<std::int64_t>(std::pow(10.0L, digits));
+        std::uniform_int_distribution<std::int64_t> mantissa(1 << 24, (1 << 27) - 1);
+        for (int i = 0; i < 100000; ++i) {
+            const Wide midpoint = (static_cast<Wide>(mantissa(random) | 1) * f) >> 25;  // (odd M / 2^25) f, for M / 2^25 in [0.5, 4)
+            const std::int64_t k = static_cast<std::int64_t>(midpoint) + static_cast<std::int64_t>(i % 7) - 3;
+            char text[64];
+            std::snprintf(text, sizeof text, "%lld.%0*lld", static_cast<long long>(k / f), digits, static_cast<long long>(k % f));
+            const float want = std::strtof(text, nullptr);
+            const float got = record_scan::exact_quotient(k, static_cast<double>(f), 0.0f);
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(want)) << text;
+            double_rounding_misses += static_cast<float>(static_cast<double>(k) / static_cast<double>(f)) != want;
+            ++checked;
+        }
+    }
+    EXPECT_GT(double_rounding_misses, 0) << "the table must hold quotients that a double divide rounds wrongly";
+    // Other factors, some beyond what single precision holds exactly.
+    const std::int64_t factors[] = {3, 7, 1000003, 123456789, (std::int64_t{1} << 40) + 1};
+    for (std::int64_t f : factors) {
+        const float narrow = record_scan::factor_as_float(static_cast<double>(f));
+        for (int i = 0; i < 200000; ++i) {
+            const std::int64_t k = i < 100000 ? i - 50000 : wide(random);
+            const float got = record_scan::exact_quotient(k, static_cast<double>(f), narrow);
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(got), std::bit_cast<std::uint32_t>(nearest_float_to_quotient(k, f))) << k << " / " << f;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 5000000);
 }
