@@ -563,3 +563,17 @@ TEST(FixedPoint, QuotientIsTheNearestFloatOverMillionsOfValues) {
     }
     EXPECT_GT(checked, 5000000);
 }
+
+TEST(BinaryFormats, ShippedSamplesAreTheEncodersAndGiveThePdbSamplesRows) {
+    ScratchDir dir;
+    const std::string bcif_path = dir.path() + "/sample.bcif", mmtf_path = dir.path() + "/sample.mmtf";
+    ASSERT_EQ(run_program(BINARY_EXAMPLES_PATH, {EXAMPLES_DIR "/sample.cif", bcif_path, mmtf_path}).status, 0);
+    EXPECT_EQ(read_file(bcif_path), read_file(EXAMPLES_DIR "/sample.bcif"));
+    EXPECT_EQ(read_file(mmtf_path), read_file(EXAMPLES_DIR "/sample.mmtf"));
+    ASSERT_EQ(run_program(XYZDUMP_PATH, {EXAMPLES_DIR "/sample.pdb", dir.path() + "/pdb.csv"}).status, 1);
+    for (const char* name : {"sample.bcif", "sample.mmtf"}) {
+        const ProgramRun dump = run_program(XYZDUMP_PATH, {std::string(EXAMPLES_DIR "/") + name, dir.path() + "/rows.csv"});
+        EXPECT_EQ(dump.status, 1) << name;
+        EXPECT_EQ(read_file(dir.path() + "/rows.csv"), read_file(dir.path() + "/pdb.csv")) << name;
+    }
+}
