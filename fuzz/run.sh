@@ -11,7 +11,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/structure-fuzz-run.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 status=0
-for target in scanner cif boxreach xyzdump; do
+for target in scanner cif binary boxreach xyzdump; do
     mkdir -p "$work/$target"
     # A target's dictionary of tokens, where it has one (fuzz/cif.dict).
     dict=()

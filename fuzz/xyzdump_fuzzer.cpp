@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string input = fuzz::scratch().write("in.pqr", bytes);
     const std::string output = fuzz::scratch().path() + "/out.csv";
     const reference::Reading reading = reference::read_bytes(bytes);
+    if (reading.binary) return 0;  // binary structure files: fuzz/binary_fuzzer.cpp
 
     const std::string rows = reference::xyzdump_rows(reading);
     const bool incomplete = reading.end == record_scan::ScanOutcome::incomplete;

@@ -3,8 +3,9 @@
 // The input is recognised once, at its start: gzip, bzip2, xz and zstd are
 // decoded on the fly, zip is refused as unreadable, a UTF-8 byte-order
 // mark is dropped, and a text whose first line of substance opens a CIF
-// data block is read as mmCIF. Everything else is the fixed-column PDB
-// layout, cut into chunks exactly as a 100-byte fgets buffer would cut it,
+// data block is read as mmCIF. A MessagePack map is a binary structure
+// file (BinaryCIF or MMTF) and read by its columns. Everything else is the
+// fixed-column PDB layout, cut into chunks exactly as a 100-byte fgets buffer would cut it,
 // but read in large blocks so that scanning costs little more than finding
 // the line ends.
 #pragma once
@@ -64,8 +65,8 @@ private:
 std::FILE* open_structure_file(const char* path);
 
 // True when an open file already holds structure data, which a tool must
-// never overwrite: compressed data, an mmCIF text, or an atom record of the
-// PDB layout within its first MiB. Reads from the stream's position.
+// never overwrite: compressed data, a binary structure file, an mmCIF
+// text, or an atom record of the PDB layout within its first MiB. Reads from the stream's position.
 bool holds_structure_data(std::FILE* stream);
 
 // How the common lines of the PDB layout are read: every kernel gives the

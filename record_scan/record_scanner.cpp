@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "binary/binary_structure_reader.hpp"
 #include "input/decompressing_source.hpp"
 #include "input/input_recognition.hpp"
 #include "mmcif/mmcif_reader.hpp"
@@ -35,19 +36,22 @@ public:
     ScanOutcome next_record(AtomXyz& atom) {
         if (pdb_) [[likely]] return settled(pdb_->next_record(atom));
         if (cif_) return settled(cif_->next_record(atom));
+        if (binary_) return settled(binary_->next_record(atom));
         if (refused_) return ScanOutcome::read_error;
         start();
         return next_record(atom);
     }
 
-    // The PDB layout hands out its decoded records as they are; the other
-    // readers go through runs of records read ahead, one axis after another.
+    // The PDB layout hands out its decoded records as they are, and binary
+    // files their columns' runs; mmCIF text goes through runs of records
+    // read ahead, one axis after another.
     ScanOutcome next_axis_run(AxisRun& run) {
         if (pdb_) [[likely]] return settled(pdb_->next_axis_run(run));
-        if (!cif_ && !refused_) {
+        if (!started_) {
             start();
             if (pdb_) return next_axis_run(run);
         }
+        if (binary_) return settled(binary_->next_axis_run(run));
         if (next_axis_ == 3) {
             if (ended_by_) return *ended_by_;
             read_ahead();
@@ -75,6 +79,7 @@ private:
     }
 
     void start() {
+        started_ = true;
         ByteSource* text_bytes = &raw_;
         Compression compression = recognise_compression(raw_.peek(longest_signature_bytes));
         if (compression == Compression::unsupported) {
@@ -86,6 +91,10 @@ private:
             text_bytes = decompressed_.get();
         }
         text_ = std::make_unique<PeekableSource>(*text_bytes);
+        if (begins_binary_structure(text_->peek(longest_signature_bytes))) {
+            binary_ = std::make_unique<BinaryStructureReader>(*text_);
+            return;
+        }
         TextStart start = recognise_text(*text_);
         if (start.layout == TextLayout::mmcif)
             cif_ = std::make_unique<MmcifReader>(*text_, block_bytes_, kernel_);
@@ -105,11 +114,13 @@ private:
     PeekableSource raw_;
     std::size_t block_bytes_;
     Kernel kernel_;
+    bool started_ = false;
     bool refused_ = false;
     std::unique_ptr<DecompressingSource> decompressed_;
     std::unique_ptr<PeekableSource> text_;
     std::unique_ptr<PdbLayoutReader> pdb_;
     std::unique_ptr<MmcifReader> cif_;
+    std::unique_ptr<BinaryStructureReader> binary_;
     static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
     AtomXyz read_ahead_[read_ahead_capacity];
     std::size_t read_ahead_count_ = 0;

@@ -37,6 +37,7 @@ bool holds_structure_data(std::FILE* stream) {
     PeekableSource bytes(lead);
     if (recognise_compression(bytes.peek(longest_signature_bytes)) != Compression::none)
         return true;
+    if (begins_binary_structure(bytes.peek(longest_signature_bytes))) return true;
     TextStart start = recognise_text(bytes);
     if (start.layout == TextLayout::mmcif) return true;
     PdbLayoutReader records(bytes, PeekableSource::window_bytes, start.inside_line);

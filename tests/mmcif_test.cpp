@@ -306,7 +306,7 @@ TEST(Mmcif, ShippedSamplesAnswerAlike) {
     ASSERT_EQ(want.records.size(), 26u);
     EXPECT_EQ(describe(reference::read_bytes(cif)), describe(want));
     EXPECT_EQ(describe(reference::read_bytes(gz)), describe(want));
-    for (const char* name : {"sample.pdb", "sample.cif", "sample.pdb.gz"}) {
+    for (const char* name : {"sample.pdb", "sample.cif", "sample.pdb.gz", "sample.bcif", "sample.mmtf"}) {
         const std::string path = std::string(EXAMPLES_DIR "/") + name;
         ProgramRun box = run_program(BOXREACH_PATH, {path, sample_centre[0], sample_centre[1], sample_centre[2]});
         EXPECT_EQ(box.out, reference::boxreach_output(want, sample_centre)) << name;

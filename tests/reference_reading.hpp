@@ -75,6 +75,10 @@ struct Reading {
     // A failed read of an mmCIF text whose readable part already holds an
     // incomplete row: "incomplete" is as right as the read error.
     bool end_may_be_incomplete = false;
+    // A binary structure file (BinaryCIF or MMTF), which this reading does
+    // not decode: nothing of it is known (tests/binary_formats_test.cpp and
+    // fuzz/binary_fuzzer.cpp read those).
+    bool binary = false;
 };
 
 // Reads a whole stream chunk by chunk with getc, up to the first outcome
@@ -200,9 +204,24 @@ inline Reading read_cif(const std::string& text) {
     return reading;
 }
 
+// A MessagePack map whose first key is a string.
+inline bool is_binary_structure(const std::string& bytes) {
+    if (bytes.empty()) return false;
+    const auto lead = static_cast<unsigned char>(bytes[0]);
+    const std::size_t header = lead > 0x80 && lead <= 0x8f ? 1 : lead == 0xde ? 3 : lead == 0xdf ? 5 : 0;
+    if (header == 0 || bytes.size() <= header) return false;
+    const auto key = static_cast<unsigned char>(bytes[header]);
+    return (key >= 0xa0 && key <= 0xbf) || (key >= 0xd9 && key <= 0xdb);
+}
+
 // A text after decompression: its byte-order mark dropped, then read as
 // mmCIF or by the PDB layout.
 inline Reading read_text(const std::string& text, std::size_t fail_after = std::string::npos) {
+    if (is_binary_structure(text.substr(0, fail_after))) {
+        Reading binary;
+        binary.binary = true;
+        return binary;
+    }
     const std::string mark = "\xEF\xBB\xBF";
     std::string body = text;
     if (starts_with(text, mark) && (fail_after == std::string::npos || fail_after >= mark.size())) {

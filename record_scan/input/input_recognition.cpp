@@ -45,6 +45,18 @@ Compression recognise_compression(std::string_view start) {
     return Compression::none;
 }
 
+bool begins_binary_structure(std::string_view start) {
+    if (start.empty()) return false;
+    const auto lead = static_cast<unsigned char>(start[0]);
+    std::size_t header = 0;
+    if (lead >= 0x81 && lead <= 0x8f) header = 1;  // fixmap of 1 to 15 entries
+    else if (lead == 0xde) header = 3;             // map16
+    else if (lead == 0xdf) header = 5;             // map32
+    if (header == 0 || start.size() <= header) return false;
+    const auto key = static_cast<unsigned char>(start[header]);
+    return (key >= 0xa0 && key <= 0xbf) || key == 0xd9 || key == 0xda || key == 0xdb;  // a str
+}
+
 TextStart recognise_text(PeekableSource& text) {
     if (text.peek(byte_order_mark.size()).starts_with(byte_order_mark))
         text.consume(byte_order_mark.size());

@@ -22,6 +22,11 @@ inline constexpr std::size_t longest_signature_bytes = 6;
 
 Compression recognise_compression(std::string_view start);
 
+// A binary structure file (BinaryCIF or MMTF), after decompression: a
+// MessagePack map whose first key is a string. No text of the PDB layout
+// or mmCIF begins with these bytes.
+bool begins_binary_structure(std::string_view start);
+
 enum class TextLayout { pdb_columns, mmcif };
 
 struct TextStart {

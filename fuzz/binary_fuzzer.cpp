@@ -1,0 +1,82 @@
+// The binary structure readers (MessagePack, BinaryCIF, MMTF) over damaged
+// and mutated files: read by records and by axis runs, whole and in pieces
+// of random size, with read failures, and gzip-wrapped, every reading must
+// end alike and, when the file is whole, give the same atoms.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.hpp"
+#include "gzip_writer.hpp"
+#include "memory_source.hpp"
+
+namespace {
+
+// The runs of each axis joined in order, then the outcome. Unlike
+// fuzz::scan_all_by_axes, axes of different lengths are allowed: a column
+// read before the damage is found further on is handed out whole.
+struct Axes {
+    std::vector<float> values[3];
+    record_scan::ScanOutcome outcome;
+};
+
+Axes scan_axes(record_scan::ByteSource& source, std::size_t block_bytes) {
+    record_scan::RecordScanner scanner(source, block_bytes);
+    Axes axes;
+    record_scan::AxisRun run;
+    while ((axes.outcome = scanner.next_axis_run(run)) == record_scan::ScanOutcome::record) {
+        if (run.axis > 2 || run.count == 0) std::abort();
+        for (std::size_t i = 0; i < run.count; ++i) axes.values[run.axis].push_back(run[i]);
+    }
+    return axes;
+}
+
+std::string describe(const Axes& axes) {
+    if (axes.values[0].size() != axes.values[1].size() || axes.values[1].size() != axes.values[2].size())
+        return "axes of different lengths\n" + fuzz::describe(axes.outcome);
+    std::string text;
+    for (std::size_t i = 0; i < axes.values[0].size(); ++i)
+        text += fuzz::describe({axes.values[0][i], axes.values[1][i], axes.values[2][i]});
+    return text + fuzz::describe(axes.outcome);
+}
+
+std::string outcome_of(const std::string& description) { return description.substr(description.rfind('\n') + 1); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2) return 0;
+    // The last two bytes steer the reading; the rest is the file.
+    const unsigned steer = data[size - 2] | (data[size - 1] << 8);
+    fuzz::Draws draws(steer);
+    const std::string bytes(reinterpret_cast<const char*>(data), size - 2);
+    const std::size_t largest_piece = 1 + draws.below(steer & 2 ? 16 : 70000);
+
+    MemorySource whole(bytes);
+    const std::string by_records = fuzz::scan_all(whole, record_scan::RecordScanner::default_block_bytes);
+    MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); });
+    fuzz::require_same(fuzz::scan_all(pieces, 1 + draws.below(300)), by_records, "records in pieces");
+
+    MemorySource runs(bytes, [&] { return 1 + draws.below(largest_piece); });
+    const std::string by_axes = describe(scan_axes(runs, 1 + draws.below(300)));
+    // Complete, the atoms agree; else the outcome (by axis runs, values
+    // after a row without a number are still handed out).
+    if (outcome_of(by_records) == "end") fuzz::require_same(by_axes, by_records, "axis runs");
+    else fuzz::require_same(outcome_of(by_axes), outcome_of(by_records), "outcome of axis runs");
+
+    // A read failure part way: a read error, unless the failure comes after the last byte.
+    const std::size_t fail_after = draws.below(bytes.size() + 1);
+    MemorySource failing(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
+    const std::string failed = outcome_of(fuzz::scan_all(failing, 1 + draws.below(300)));
+    if (fail_after < bytes.size() && reference::is_binary_structure(bytes.substr(0, fail_after)))
+        fuzz::require_same(failed, "read error", "reading that fails");
+
+    // Inflated, a binary file reads as it does plain (a text may not: its
+    // start is not searched for a signature again).
+    if (!reference::is_binary_structure(bytes)) return 0;
+    MemorySource wrapped(gzip_writer::member(bytes, static_cast<int>(draws.below(10))),
+                         [&] { return 1 + draws.below(largest_piece); });
+    fuzz::require_same(fuzz::scan_all(wrapped, 1 + draws.below(300)), by_records, "gzip-wrapped reading");
+    return 0;
+}

@@ -1,0 +1,467 @@
+#include "binary/binarycif_steps.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "binary/exact_quotient.hpp"
+#include "mmcif/cif_number.hpp"
+
+namespace record_scan {
+namespace {
+
+constexpr std::size_t block = 512;
+
+template <typename T, std::endian order = std::endian::little>
+T element(const char* bytes) {
+    T value;
+    std::memcpy(&value, bytes, sizeof value);
+    if constexpr (std::endian::native != order) {
+        char reversed[sizeof value];
+        for (std::size_t i = 0; i < sizeof value; ++i) reversed[i] = bytes[sizeof value - 1 - i];
+        std::memcpy(&value, reversed, sizeof value);
+    }
+    return value;
+}
+
+// The elements of a ByteArray, whichever pieces their bytes come in: an
+// element split between two pieces is put together in `carry_`.
+class Elements {
+public:
+    Elements(EncodedBytes& bytes, std::size_t size, DecodeStatus& status) : bytes_(bytes), size_(size), status_(status) {}
+
+    // Calls take(pointer to `count` whole elements) until `wanted` are
+    // taken or the bytes end; returns how many were.
+    template <typename Take>
+    std::size_t read(std::size_t wanted, Take take) {
+        std::size_t made = 0;
+        while (made < wanted) {
+            if (piece_.empty() && !next_piece()) break;
+            if (carried_ > 0 || piece_.size() < size_) {
+                const std::size_t bytes = std::min(size_ - carried_, piece_.size());
+                std::memcpy(carry_ + carried_, piece_.data(), bytes);
+                carried_ += bytes;
+                piece_.remove_prefix(bytes);
+                if (carried_ < size_) continue;
+                take(carry_, 1);
+                carried_ = 0;
+                ++made;
+                continue;
+            }
+            const std::size_t count = std::min(piece_.size() / size_, wanted - made);
+            take(piece_.data(), count);
+            piece_.remove_prefix(count * size_);
+            made += count;
+        }
+        return made;
+    }
+
+private:
+    bool next_piece() {
+        piece_ = bytes_.next_piece();
+        if (!piece_.empty()) return true;
+        if (carried_ > 0) status_.damaged = true;  // a length that is no whole number of elements
+        return false;
+    }
+
+    EncodedBytes& bytes_;
+    std::size_t size_;
+    DecodeStatus& status_;
+    std::string_view piece_;
+    char carry_[8];
+    std::size_t carried_ = 0;
+};
+
+std::size_t byte_size(int type) {
+    switch (type) {
+        case int8: case uint8: return 1;
+        case int16: case uint16: case int16_big: return 2;
+        case int32: case uint32: case float32: case int32_big: case float32_big: return 4;
+        default: return 8;
+    }
+}
+
+class IntBytes final : public IntStage {
+public:
+    IntBytes(EncodedBytes& bytes, int type, DecodeStatus& status)
+        : elements_(bytes, byte_size(type), status), type_(type) {}
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        switch (type_) {
+            case int8: return read<std::int8_t>(out, wanted);
+            case int16: return read<std::int16_t>(out, wanted);
+            case int32: return read<std::int32_t>(out, wanted);
+            case uint8: return read<std::uint8_t>(out, wanted);
+            case uint16: return read<std::uint16_t>(out, wanted);
+            case int16_big: return read<std::int16_t, std::endian::big>(out, wanted);
+            case int32_big: return read<std::int32_t, std::endian::big>(out, wanted);
+            default: return read<std::uint32_t>(out, wanted);
+        }
+    }
+
+private:
+    template <typename T, std::endian order = std::endian::little>
+    std::size_t read(std::int64_t* out, std::size_t wanted) {
+        return elements_.read(wanted, [&out](const char* bytes, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) *out++ = element<T, order>(bytes + i * sizeof(T));
+        });
+    }
+    Elements elements_;
+    int type_;
+};
+
+class FloatBytes final : public NumberStage {
+public:
+    FloatBytes(EncodedBytes& bytes, int type, DecodeStatus& status)
+        : elements_(bytes, byte_size(type), status), type_(type) {}
+    std::size_t pull(float* out, std::size_t wanted) override {
+        if (type_ == float32)
+            return elements_.read(wanted, [&out](const char* bytes, std::size_t count) {
+                for (std::size_t i = 0; i < count; ++i) *out++ = element<float>(bytes + 4 * i);
+            });
+        if (type_ == float32_big)
+            return elements_.read(wanted, [&out](const char* bytes, std::size_t count) {
+                for (std::size_t i = 0; i < count; ++i) *out++ = element<float, std::endian::big>(bytes + 4 * i);
+            });
+        return elements_.read(wanted, [&out](const char* bytes, std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) *out++ = static_cast<float>(element<double>(bytes + 8 * i));
+        });
+    }
+
+private:
+    Elements elements_;
+    int type_;
+};
+
+// Values of the stage inside, a block at a time.
+class IntInput {
+public:
+    explicit IntInput(std::unique_ptr<IntStage> inner) : inner_(std::move(inner)) {}
+    bool next(std::int64_t& value) {
+        if (at_ == count_) {
+            count_ = ended_ ? 0 : inner_->pull(values_, block);
+            ended_ = count_ < block;
+            at_ = 0;
+            if (count_ == 0) return false;
+        }
+        value = values_[at_++];
+        return true;
+    }
+    IntStage& inner() { return *inner_; }
+
+private:
+    std::unique_ptr<IntStage> inner_;
+    std::int64_t values_[block];
+    std::size_t at_ = 0, count_ = 0;
+    bool ended_ = false;
+};
+
+// Wrapping sums, as the format's 32-bit arrays wrap; never undefined.
+std::int64_t wrapping_add(std::int64_t a, std::int64_t b) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+
+// IntegerPacking: a run of limit values and the value after them make one value.
+class Unpacking final : public IntStage {
+public:
+    Unpacking(std::unique_ptr<IntStage> inner, const EncodingStep& step, DecodeStatus& status)
+        : input_(std::move(inner)), status_(status), expected_(step.src_size) {
+        const bool two = step.byte_count == 2;
+        upper_ = step.is_unsigned ? (two ? 0xffff : 0xff) : (two ? 0x7fff : 0x7f);
+        lower_ = step.is_unsigned ? upper_ : (two ? -0x8000 : -0x80);
+    }
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        std::int64_t value;
+        while (made < wanted && input_.next(value)) {
+            sum_ = wrapping_add(sum_, value);
+            if (value == upper_ || value == lower_) {
+                pending_ = true;
+                continue;
+            }
+            out[made++] = sum_;
+            sum_ = 0;
+            pending_ = false;
+        }
+        produced_ += made;
+        if (made < wanted && (pending_ || (expected_ >= 0 && produced_ != expected_))) status_.damaged = true;
+        return made;
+    }
+
+private:
+    IntInput input_;
+    DecodeStatus& status_;
+    std::int64_t expected_;
+    std::int64_t upper_, lower_;
+    std::int64_t sum_ = 0;
+    bool pending_ = false;
+    std::int64_t produced_ = 0;
+};
+
+class RunLength final : public IntStage {
+public:
+    RunLength(std::unique_ptr<IntStage> inner, const EncodingStep& step, DecodeStatus& status)
+        : input_(std::move(inner)), status_(status), expected_(step.src_size) {}
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        while (made < wanted && !status_.damaged) {
+            if (left_ == 0) {
+                std::int64_t count;
+                if (!input_.next(value_)) break;
+                if (!input_.next(count) || count < 0) {
+                    status_.damaged = true;  // a value without its count
+                    break;
+                }
+                left_ = count;
+                continue;
+            }
+            const std::size_t run = static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(wanted - made)));
+            std::fill_n(out + made, run, value_);
+            made += run;
+            left_ -= static_cast<std::int64_t>(run);
+        }
+        produced_ += made;
+        if (expected_ >= 0 && (produced_ > expected_ || (made < wanted && produced_ != expected_))) status_.damaged = true;
+        return status_.damaged ? 0 : made;
+    }
+
+private:
+    IntInput input_;
+    DecodeStatus& status_;
+    std::int64_t expected_;
+    std::int64_t value_ = 0;
+    std::int64_t left_ = 0;
+    std::int64_t produced_ = 0;
+};
+
+class Delta final : public IntStage {
+public:
+    Delta(std::unique_ptr<IntStage> inner, const EncodingStep& step) : inner_(std::move(inner)), last_(step.origin) {}
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        const std::size_t made = inner_->pull(out, wanted);
+        std::int64_t last = last_;
+        for (std::size_t i = 0; i < made; ++i) out[i] = last = wrapping_add(last, out[i]);
+        last_ = last;
+        return made;
+    }
+
+private:
+    std::unique_ptr<IntStage> inner_;
+    std::int64_t last_;
+};
+
+// Number stages over integers, converted a block at a time.
+template <typename Convert>
+class IntsToNumbers final : public NumberStage {
+public:
+    IntsToNumbers(std::unique_ptr<IntStage> inner, Convert convert) : inner_(std::move(inner)), convert_(convert) {}
+    std::size_t pull(float* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        while (made < wanted) {
+            const std::size_t asked = std::min(block, wanted - made);
+            const std::size_t got = inner_->pull(ints_, asked);
+            for (std::size_t i = 0; i < got; ++i) out[made + i] = convert_(ints_[i]);
+            made += got;
+            if (got < asked) break;
+        }
+        return made;
+    }
+
+private:
+    std::unique_ptr<IntStage> inner_;
+    Convert convert_;
+    std::int64_t ints_[block];
+};
+
+template <typename Convert>
+std::unique_ptr<NumberStage> numbers_of(std::unique_ptr<IntStage> inner, Convert convert) {
+    if (!inner) return nullptr;
+    return std::make_unique<IntsToNumbers<Convert>>(std::move(inner), convert);
+}
+
+// The stages of chain.steps[from..], the innermost (last) a ByteArray of integers.
+std::unique_ptr<IntStage> int_stages(const StepChain& chain, unsigned from, EncodedBytes& bytes, DecodeStatus& status) {
+    if (from >= chain.count) return nullptr;
+    const EncodingStep& step = chain.steps[from];
+    if (from + 1 == chain.count) {
+        const bool integer_type = !is_float_type(step.type);
+        if (step.kind != StepKind::byte_array || !integer_type) return nullptr;
+        return std::make_unique<IntBytes>(bytes, step.type, status);
+    }
+    std::unique_ptr<IntStage> inner = int_stages(chain, from + 1, bytes, status);
+    if (!inner) return nullptr;
+    switch (step.kind) {
+        case StepKind::integer_packing:
+            if (step.byte_count != 1 && step.byte_count != 2) return nullptr;
+            return std::make_unique<Unpacking>(std::move(inner), step, status);
+        case StepKind::run_length: return std::make_unique<RunLength>(std::move(inner), step, status);
+        case StepKind::delta: return std::make_unique<Delta>(std::move(inner), step);
+        default: return nullptr;
+    }
+}
+
+// What each string of a StringArray's table means to the reader.
+struct StringMeaning {
+    float number = 0;
+    bool is_number = false;
+    bool is_atom_group = false;
+};
+
+// Decodes the offsets and judges each string once; false when damaged.
+bool string_table(const ColumnEncoding& encoding, std::vector<StringMeaning>& table) {
+    DecodeStatus status;
+    HeldBytes offsets(encoding.offsets);
+    ColumnEncoding offset_encoding;
+    offset_encoding.chain = encoding.offset_chain;
+    std::unique_ptr<IntStage> decoded = int_stages(offset_encoding.chain, 0, offsets, status);
+    if (!decoded) return false;
+    const std::string& text = encoding.string_data;
+    std::int64_t start = 0, end = 0;
+    bool first = true;
+    for (;;) {
+        if (decoded->pull(&end, 1) == 0) break;
+        // Each string at least a byte, but for one empty string: no more than the bytes allow.
+        if (end < start || end > static_cast<std::int64_t>(text.size()) || table.size() > text.size() + 1) return false;
+        if (!first) {
+            std::string_view string(text.data() + start, static_cast<std::size_t>(end - start));
+            StringMeaning meaning;
+            meaning.is_atom_group = string == "ATOM" || string == "HETATM";
+            meaning.is_number = read_any_cif_number(string, meaning.number);
+            table.push_back(meaning);
+        }
+        first = false;
+        start = end;
+    }
+    return !status.damaged && !first;
+}
+
+// StringArray: each index looked up in the table; a negative one is a null.
+template <typename Out, typename Meaning>
+class StringLookup {
+public:
+    StringLookup(std::unique_ptr<IntStage> indices, std::vector<StringMeaning> table, DecodeStatus& status, Meaning meaning)
+        : indices_(std::move(indices)), table_(std::move(table)), status_(status), meaning_(meaning) {}
+    std::size_t pull(Out* out, std::size_t wanted) {
+        std::size_t made = 0;
+        while (made < wanted) {
+            const std::size_t asked = std::min(block, wanted - made);
+            const std::size_t got = indices_->pull(ints_, asked);
+            for (std::size_t i = 0; i < got; ++i) {
+                const std::int64_t index = ints_[i];
+                if (index >= static_cast<std::int64_t>(table_.size())) {
+                    status_.damaged = true;
+                    return made + i;
+                }
+                const StringMeaning* string = index < 0 ? nullptr : &table_[static_cast<std::size_t>(index)];
+                out[made + i] = meaning_(string, row_ + made + i, status_);
+            }
+            made += got;
+            if (got < asked) break;
+        }
+        row_ += made;
+        return made;
+    }
+
+private:
+    std::unique_ptr<IntStage> indices_;
+    std::vector<StringMeaning> table_;
+    DecodeStatus& status_;
+    Meaning meaning_;
+    std::size_t row_ = 0;
+    std::int64_t ints_[block];
+};
+
+constexpr auto number_meaning = [](const StringMeaning* string, std::size_t row, DecodeStatus& status) {
+    if (string == nullptr || !string->is_number) {
+        status.first_not_number = std::min(status.first_not_number, row);
+        return 0.0f;
+    }
+    return string->number;
+};
+
+constexpr auto group_meaning = [](const StringMeaning* string, std::size_t, DecodeStatus&) {
+    return std::int64_t{string != nullptr && string->is_atom_group};
+};
+
+template <typename Base, typename Out, typename Meaning>
+class StringStage final : public Base {
+public:
+    StringStage(std::unique_ptr<IntStage> indices, std::vector<StringMeaning> table, DecodeStatus& status, Meaning meaning)
+        : lookup_(std::move(indices), std::move(table), status, meaning) {}
+    std::size_t pull(Out* out, std::size_t wanted) override { return lookup_.pull(out, wanted); }
+
+private:
+    StringLookup<Out, Meaning> lookup_;
+};
+
+template <typename Base, typename Out, typename Meaning>
+std::unique_ptr<Base> string_stage(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status, Meaning meaning) {
+    std::vector<StringMeaning> table;
+    if (!string_table(encoding, table)) return nullptr;
+    std::unique_ptr<IntStage> indices = int_stages(encoding.index_chain, 0, bytes, status);
+    if (!indices) return nullptr;
+    return std::make_unique<StringStage<Base, Out, Meaning>>(std::move(indices), std::move(table), status, meaning);
+}
+
+// A group_PDB column of numbers: no row is ATOM or HETATM.
+class NoGroup final : public IntStage {
+public:
+    explicit NoGroup(std::unique_ptr<NumberStage> values) : values_(std::move(values)) {}
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        while (made < wanted) {
+            const std::size_t asked = std::min(block, wanted - made);
+            const std::size_t got = values_->pull(ignored_, asked);
+            std::fill_n(out + made, got, 0);
+            made += got;
+            if (got < asked) break;
+        }
+        return made;
+    }
+
+private:
+    std::unique_ptr<NumberStage> values_;
+    float ignored_[block];
+};
+
+}  // namespace
+
+std::unique_ptr<NumberStage> number_decoder(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status) {
+    if (encoding.is_string_array())
+        return string_stage<NumberStage, float>(encoding, bytes, status, number_meaning);
+    const StepChain& chain = encoding.chain;
+    if (chain.count == 0) return nullptr;
+    const EncodingStep& outer = chain.steps[0];
+    if (chain.count == 1 && outer.kind == StepKind::byte_array && is_float_type(outer.type))
+        return std::make_unique<FloatBytes>(bytes, outer.type, status);
+    if (outer.kind == StepKind::fixed_point) {
+        if (!std::isfinite(outer.factor) || outer.factor == 0) return nullptr;
+        const double factor = outer.factor;
+        const float narrow = factor_as_float(factor);
+        return numbers_of(int_stages(chain, 1, bytes, status),
+                          [factor, narrow](std::int64_t k) { return exact_quotient(k, factor, narrow); });
+    }
+    if (outer.kind == StepKind::interval_quantization) {
+        if (outer.num_steps < 2 || !std::isfinite(outer.min) || !std::isfinite(outer.max)) return nullptr;
+        const double min = outer.min, step = (outer.max - outer.min) / static_cast<double>(outer.num_steps - 1);
+        return numbers_of(int_stages(chain, 1, bytes, status),
+                          [min, step](std::int64_t k) { return static_cast<float>(min + step * static_cast<double>(k)); });
+    }
+    return numbers_of(int_stages(chain, 0, bytes, status), [](std::int64_t k) { return static_cast<float>(k); });
+}
+
+std::unique_ptr<IntStage> group_decoder(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status) {
+    if (encoding.is_string_array())
+        return string_stage<IntStage, std::int64_t>(encoding, bytes, status, group_meaning);
+    std::unique_ptr<NumberStage> values = number_decoder(encoding, bytes, status);
+    if (!values) return nullptr;
+    return std::make_unique<NoGroup>(std::move(values));
+}
+
+std::unique_ptr<IntStage> integer_decoder(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status) {
+    return int_stages(encoding.chain, 0, bytes, status);
+}
+
+}  // namespace record_scan

@@ -1,0 +1,82 @@
+// The decoding of a BinaryCIF column as a stream: each step kind a stage
+// that pulls blocks of values from the one inside it, the innermost from
+// the encoded bytes, so that no column is ever held decoded.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <utility>
+#include <algorithm>
+
+#include "binary/binarycif_encoding.hpp"
+#include "binary/msgpack_reader.hpp"
+
+namespace record_scan {
+
+// Where a column's encoded bytes come from.
+class EncodedBytes {
+public:
+    virtual ~EncodedBytes() = default;
+    // The next bytes; empty when all are handed out or the input failed.
+    virtual std::string_view next_piece() = 0;
+};
+
+// Bytes held in memory, handed out whole.
+class HeldBytes final : public EncodedBytes {
+public:
+    explicit HeldBytes(std::string_view bytes) : rest_(bytes) {}
+    std::string_view next_piece() override { return std::exchange(rest_, {}); }
+
+private:
+    std::string_view rest_;
+};
+
+// The bytes of the bin value passing by in the file.
+class PassingBytes final : public EncodedBytes {
+public:
+    PassingBytes(MsgpackReader& reader, std::uint64_t length) : reader_(reader), left_(length) {}
+    std::string_view next_piece() override {
+        std::string_view piece = reader_.piece(static_cast<std::size_t>(std::min<std::uint64_t>(left_, MsgpackReader::buffer_bytes)));
+        left_ -= piece.size();
+        return piece;
+    }
+    bool all_read() const { return left_ == 0; }
+
+private:
+    MsgpackReader& reader_;
+    std::uint64_t left_;
+};
+
+// What decoding found besides the values.
+struct DecodeStatus {
+    static constexpr std::size_t none = ~std::size_t{0};
+    bool damaged = false;
+    // The first row whose value is no number (a string that is none, or null).
+    std::size_t first_not_number = none;
+};
+
+// Stages hand out `wanted` values, fewer only when the column ends (or is damaged).
+class IntStage {
+public:
+    virtual ~IntStage() = default;
+    virtual std::size_t pull(std::int64_t* out, std::size_t wanted) = 0;
+};
+
+class NumberStage {
+public:
+    virtual ~NumberStage() = default;
+    virtual std::size_t pull(float* out, std::size_t wanted) = 0;
+};
+
+// The decoders of a column for what it is read for: null when its steps
+// do not chain (a step given values of a kind it can not take).
+// Coordinates, as single-precision values.
+std::unique_ptr<NumberStage> number_decoder(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status);
+// group_PDB: 1 for the rows whose value is ATOM or HETATM, else 0.
+std::unique_ptr<IntStage> group_decoder(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status);
+// A mask: 0 for a value present, else '.' or '?'.
+std::unique_ptr<IntStage> integer_decoder(const ColumnEncoding& encoding, EncodedBytes& bytes, DecodeStatus& status);
+
+}  // namespace record_scan

@@ -1,0 +1,126 @@
+#include "binary/decoded_rows.hpp"
+
+#include <algorithm>
+
+namespace record_scan {
+namespace {
+
+std::size_t pull(ColumnStream& stream, float* values, std::int64_t* ints, std::size_t wanted) {
+    if (stream.numbers) return stream.numbers->pull(values, wanted);
+    return stream.ints->pull(ints, wanted);
+}
+
+// `wanted` values of an int stream (group or mask); false when it falls short.
+bool pull_flags(ColumnStream* stream, std::int64_t* into, std::size_t wanted) {
+    if (stream == nullptr) return true;
+    return stream->ints->pull(into, wanted) == wanted && !stream->status.damaged;
+}
+
+bool counts(const RowFilter& filter, const std::int64_t* group, const std::int64_t* group_mask, std::size_t i) {
+    if (filter.group == nullptr) return true;
+    return group[i] != 0 && (filter.group_mask == nullptr || group_mask[i] == 0);
+}
+
+bool not_number_at(const ColumnStream& stream, std::int64_t row) {
+    return stream.status.first_not_number == static_cast<std::size_t>(row);
+}
+
+bool filter_ended(ColumnStream& axis, const RowFilter& filter) {
+    bool whole = ended_whole(axis);
+    if (filter.group != nullptr) whole = ended_whole(*filter.group) && whole;
+    if (filter.group_mask != nullptr) whole = ended_whole(*filter.group_mask) && whole;
+    return whole;
+}
+
+}  // namespace
+
+bool ended_whole(ColumnStream& stream) {
+    float value;
+    std::int64_t integer;
+    return pull(stream, &value, &integer, 1) == 0 && !stream.status.damaged;
+}
+
+DecodedRows::DecodedRows(ColumnStream* (&axes)[3], ColumnStream* (&masks)[3], RowFilter filter, std::int64_t rows)
+    : axes_{axes[0], axes[1], axes[2]}, masks_{masks[0], masks[1], masks[2]}, filter_(filter), rows_left_(rows) {}
+
+bool DecodedRows::next_block(AtomXyz* out, std::size_t& count, RowsFound& found) {
+    count = 0;
+    if (found.damaged) return false;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(rows_left_, block_rows));
+    if (n == 0) {
+        bool whole = true;
+        for (ColumnStream* stream : {axes_[0], axes_[1], axes_[2], masks_[0], masks_[1], masks_[2], filter_.group, filter_.group_mask})
+            if (stream != nullptr) whole = ended_whole(*stream) && whole;
+        found.damaged = !whole;
+        return false;
+    }
+    bool whole = pull_flags(filter_.group, flags_[3], n) && pull_flags(filter_.group_mask, flags_[4], n);
+    for (int axis = 0; axis < 3 && whole; ++axis) {
+        whole = axes_[axis]->numbers->pull(values_[axis], n) == n && !axes_[axis]->status.damaged;
+        whole = whole && pull_flags(masks_[axis], flags_[axis], n);
+    }
+    if (!whole) {
+        found.damaged = true;
+        return false;
+    }
+    for (std::size_t i = 0; i < n; ++i, ++row_) {
+        if (!counts(filter_, flags_[3], flags_[4], i)) continue;
+        bool missing = false;
+        for (int axis = 0; axis < 3; ++axis)
+            missing = missing || (masks_[axis] != nullptr && flags_[axis][i] != 0) || not_number_at(*axes_[axis], row_);
+        found.incomplete = found.incomplete || missing;
+        if (!found.incomplete) out[count++] = {values_[0][i], values_[1][i], values_[2][i]};
+    }
+    rows_left_ -= static_cast<std::int64_t>(n);
+    return true;
+}
+
+DecodedRuns::DecodedRuns(ColumnStream& axis, ColumnStream* mask, RowFilter filter, std::int64_t rows)
+    : axis_(axis), mask_(mask), filter_(filter), rows_(rows) {}
+
+bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
+    count = 0;
+    if (found.damaged) return false;
+    const bool counted = rows_ >= 0;
+    const std::size_t n = counted ? static_cast<std::size_t>(std::min<std::int64_t>(rows_ - row_, block_rows)) : block_rows;
+    if (n == 0) {
+        found.damaged = !filter_ended(axis_, filter_);
+        return false;
+    }
+    const std::size_t got = axis_.numbers->pull(values_, n);
+    if (axis_.status.damaged || (counted && got < n) || !pull_flags(filter_.group, flags_[0], got) ||
+        !pull_flags(filter_.group_mask, flags_[1], got) || !pull_flags(mask_, flags_[2], got)) {
+        found.damaged = true;
+        return false;
+    }
+    for (std::size_t i = 0; i < got; ++i) {
+        if (!counts(filter_, flags_[0], flags_[1], i)) continue;
+        if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i)))
+            found.incomplete = true;
+        out[count++] = values_[i];
+    }
+    row_ += static_cast<std::int64_t>(got);
+    if (got < n) {  // the stream's end, its length not known before: the filter ends with it
+        found.damaged = !filter_ended(axis_, filter_);
+        rows_ = row_;
+    }
+    return true;
+}
+
+void check_mask(ColumnStream& mask, RowFilter filter, std::int64_t rows, RowsFound& found) {
+    std::int64_t flags[3][DecodedRuns::block_rows];
+    for (std::int64_t row = 0; row < rows && !found.damaged;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(rows - row, DecodedRuns::block_rows));
+        if (!pull_flags(&mask, flags[2], n) || !pull_flags(filter.group, flags[0], n) ||
+            !pull_flags(filter.group_mask, flags[1], n)) {
+            found.damaged = true;
+            return;
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            if (counts(filter, flags[0], flags[1], i) && flags[2][i] != 0) found.incomplete = true;
+        row += static_cast<std::int64_t>(n);
+    }
+    if (!ended_whole(mask)) found.damaged = true;
+}
+
+}  // namespace record_scan

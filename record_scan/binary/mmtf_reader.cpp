@@ -1,0 +1,79 @@
+// MMTF: the atoms are every atom of every model, X, Y and Z from the binary
+// lists xCoordList, yCoordList and zCoordList, each numAtoms long.
+#include <cstring>
+
+#include "binary/mmtf_codecs.hpp"
+#include "binary/structure_walk.hpp"
+
+namespace record_scan {
+
+Walk BinaryStructureReader::State::coordinate_list(int axis) {
+    MsgpackHeader list;
+    if (!next(list, MsgpackKind::binary)) co_return;
+    if (list_seen[axis]) {  // a key given twice: the first holds
+        reader.skip_bytes(list.length);
+        co_return;
+    }
+    unsigned char header_bytes[mmtf_header_bytes];
+    std::size_t got = 0;
+    while (got < mmtf_header_bytes && got < list.length) {
+        std::string_view piece = reader.piece(mmtf_header_bytes - got);
+        if (piece.empty()) break;
+        std::memcpy(header_bytes + got, piece.data(), piece.size());
+        got += piece.size();
+    }
+    const MmtfListHeader header = read_mmtf_header(header_bytes);
+    HeldColumn& held = lists[axis];
+    if (got < mmtf_header_bytes || header.length < 0 || !mmtf_encoding(header, held.encoding)) {
+        fail();
+        co_return;
+    }
+    list_seen[axis] = true;
+    list_rows[axis] = header.length;
+    const std::uint64_t length = list.length - mmtf_header_bytes;
+    if (way == ReadingWay::records) {
+        list.length = length;
+        held.present = hold_bytes(list, held.data);
+        if (!held.present) fail();
+        co_return;
+    }
+    ColumnStream values;
+    auto bytes = std::make_unique<PassingBytes>(reader, length);
+    PassingBytes& passing = *bytes;
+    values.bytes = std::move(bytes);
+    values.numbers = number_decoder(held.encoding, *values.bytes, values.status);
+    if (!values.numbers) {
+        fail();
+        co_return;
+    }
+    DecodedRuns runs(values, nullptr, {}, header.length);
+    while (emit_run(runs, axis))
+        if (run_count > 0) co_yield true;
+    if (!passing.all_read()) fail();
+}
+
+Walk BinaryStructureReader::State::finish_mmtf() {
+    bool all_lists = true;
+    for (int axis = 0; axis < 3; ++axis) {
+        all_lists = all_lists && list_seen[axis];
+        if (list_seen[axis] && list_rows[axis] != num_atoms) fail();
+    }
+    if (failed() || num_atoms == 0) co_return;
+    if (!all_lists) {
+        found.incomplete = true;  // atoms without coordinates
+        co_return;
+    }
+    if (way != ReadingWay::records) co_return;
+    ColumnStream axes[3];
+    ColumnStream* axis_streams[3];
+    ColumnStream* no_masks[3] = {};
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!open(axes[axis], lists[axis].encoding, lists[axis].data, static_cast<ColumnRole>(axis))) co_return;
+        axis_streams[axis] = &axes[axis];
+    }
+    DecodedRows rows(axis_streams, no_masks, {}, num_atoms);
+    while (emit_rows(rows))
+        if (row_count > 0) co_yield true;
+}
+
+}  // namespace record_scan
