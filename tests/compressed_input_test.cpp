@@ -192,6 +192,7 @@ TEST(CompressedInput, DamageIsAReadErrorWhereverItLies) {
          {zeros.substr(1), "garbage", "\x28\xB5\x2F\xFD", zstd_skippable("cut short").substr(0, 12)}},
     };
     std::mt19937 random(5);
+    int caught = 0, ignored = 0;
     for (const Damageable& format : formats) {
         for (const std::string* original : {&text, &incomplete}) {
             const std::string compressed = format.stream(*original);
@@ -212,10 +213,23 @@ TEST(CompressedInput, DamageIsAReadErrorWhereverItLies) {
             for (const std::string& bad : damaged) {
                 MemorySource source(bad, [&] { return 1 + random() % 70000; });
                 std::string got = scan_all(source, record_scan::RecordScanner::default_block_bytes);
+                // Some flips change nothing the decoding depends on (one in
+                // bzip2's coding tables, met with clang's build of these
+                // inputs): the format's own library takes such a stream whole,
+                // with the same text, and so must the tools.
+                const reference::Decompression decode = reference::decompression_of(bad);
+                if (decode != nullptr && decode(bad) == *original) {
+                    EXPECT_EQ(got, plain_answer(*original)) << format.name << ", a flip the format ignores";
+                    ++ignored;
+                    continue;
+                }
+                ++caught;
                 EXPECT_EQ(got.substr(got.size() - read_error.size()), read_error) << format.name << ", " << bad.size();
             }
         }
     }
+    // The rule above excuses a rare flip, never the table's bulk.
+    EXPECT_LT(ignored * 50, caught) << ignored << " flips ignored, " << caught << " caught";
     // Not deflate: the header's method byte.
     MemorySource not_deflate("\x1F\x8B\x09" + gzip_writer::member(text).substr(3));
     std::string got = scan_all(not_deflate, 4096);
