@@ -212,6 +212,13 @@ TEST(CompressedInput, DamageIsAReadErrorWhereverItLies) {
             for (const std::string& bad : damaged) {
                 MemorySource source(bad, [&] { return 1 + random() % 70000; });
                 std::string got = scan_all(source, record_scan::RecordScanner::default_block_bytes);
+                // A few bits no check covers (bzip2's unused selectors, say)
+                // may flip into a stream that its own library takes whole
+                // for the same text: no damage, and read as such.
+                if (reference::decompression_of(bad)(bad) == *original) {
+                    EXPECT_EQ(got, plain_answer(*original)) << format.name << ", " << bad.size();
+                    continue;
+                }
                 EXPECT_EQ(got.substr(got.size() - read_error.size()), read_error) << format.name << ", " << bad.size();
             }
         }
