@@ -93,11 +93,28 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
         found.damaged = true;
         return false;
     }
-    for (std::size_t i = 0; i < got; ++i) {
-        if (!counts(filter_, flags_[0], flags_[1], i)) continue;
-        if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i)))
-            found.incomplete = true;
-        out[count++] = values_[i];
+    const std::size_t not_number = axis_.status.first_not_number;
+    const bool plain = mask_ == nullptr && filter_.group_mask == nullptr &&
+                       (not_number < static_cast<std::size_t>(row_) || not_number >= static_cast<std::size_t>(row_) + got);
+    std::int64_t atom_rows = 0;  // group_PDB gives 0 or 1: the sum counts the rows
+    if (plain && filter_.group != nullptr)
+        for (std::size_t i = 0; i < got; ++i) atom_rows += flags_[0][i];
+    if (plain && filter_.group != nullptr && atom_rows != static_cast<std::int64_t>(got)) {
+        // group_PDB alone decides, without a branch.
+        for (std::size_t i = 0; i < got; ++i) {
+            out[count] = values_[i];
+            count += flags_[0][i] != 0;
+        }
+    } else if (plain) {  // every row counts: nearly always
+        std::copy_n(values_, got, out);
+        count = got;
+    } else {
+        for (std::size_t i = 0; i < got; ++i) {
+            if (!counts(filter_, flags_[0], flags_[1], i)) continue;
+            if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i)))
+                found.incomplete = true;
+            out[count++] = values_[i];
+        }
     }
     row_ += static_cast<std::int64_t>(got);
     if (got < n) {  // the stream's end, its length not known before: the filter ends with it
