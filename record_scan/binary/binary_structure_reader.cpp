@@ -71,20 +71,20 @@ bool BinaryStructureReader::State::read_count(std::int64_t& count) {
     return false;
 }
 
-bool BinaryStructureReader::State::hold_bytes(const MsgpackHeader& header, std::string& into) {
+bool BinaryStructureReader::State::hold_bytes(const MsgpackHeader& header, HeldChunks& into) {
     into.clear();
     for (std::uint64_t left = header.length; left > 0;) {
         std::string_view piece = reader.piece(static_cast<std::size_t>(std::min<std::uint64_t>(left, MsgpackReader::buffer_bytes)));
         if (piece.empty()) return false;
-        into.append(piece);  // grows as the bytes arrive, never by the claimed length
+        into.append(piece);
         left -= piece.size();
     }
     return true;
 }
 
-bool BinaryStructureReader::State::open(ColumnStream& stream, const ColumnEncoding& encoding, std::string_view data,
+bool BinaryStructureReader::State::open(ColumnStream& stream, const ColumnEncoding& encoding, const HeldChunks& data,
                                         ColumnRole role) {
-    stream.bytes = std::make_unique<HeldBytes>(data);
+    stream.bytes = std::make_unique<HeldPieces>(data);
     stream.status = {};
     stream.numbers.reset();
     stream.ints.reset();
