@@ -394,6 +394,23 @@ std::vector<Case> cases() {
     for (std::size_t row = 0; row < a.group.size() / 2; ++row)
         list[15].text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
     list[15].text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+    // A value that is no number in a row that does not count hides none after it.
+    const std::size_t skipped = first_skipped_row();
+    std::size_t later = skipped + 1;
+    while (a.group[later] == "SIGATM") ++later;
+    for (bool runs : {false, true}) {
+        std::string text = cif_text(a, true, [&](int i, std::size_t r) {
+            return i == 2 && r == skipped ? std::string("?") : i == 2 && r == later ? std::string(".") : decimal(a.k[i][r]);
+        });
+        list.push_back({std::string("no number in a row that does not count, then in one that does") + (runs ? ", indices in runs" : ""),
+                        with([&](Blocks& b) {
+                            std::vector<std::string> texts;
+                            for (std::size_t row = 0; row < a.group.size() / 2; ++row)
+                                texts.push_back(row == skipped ? "?" : row == later ? "." : decimal(a.k[2][row]));
+                            column_named(b[0][1], "cartn_z").data = bw::string_array(texts, {.run_length = runs, .type = bw::int32});
+                        }),
+                        text});
+    }
     // Cut short anywhere: at every 7th byte of the second block's columns on.
     for (std::size_t cut = whole.size() / 2; cut < whole.size(); cut += 7)
         list.push_back({"cut short at byte " + std::to_string(cut), whole.substr(0, cut), ""});

@@ -564,8 +564,10 @@ private:
     std::int64_t ints_[block];
 };
 
+// No number is a NaN, which no number's text gives: so each missing row
+// can be told apart after the first (DecodeStatus::first_not_number).
 constexpr auto number_meaning = [](const StringMeaning* string) {
-    if (string == nullptr || !string->is_number) return std::pair{0.0f, true};
+    if (string == nullptr || !string->is_number) return std::pair{std::numeric_limits<float>::quiet_NaN(), true};
     return std::pair{string->number, false};
 };
 

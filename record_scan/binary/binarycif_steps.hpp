@@ -91,7 +91,9 @@ private:
 struct DecodeStatus {
     static constexpr std::size_t none = ~std::size_t{0};
     bool damaged = false;
-    // The first row whose value is no number (a string that is none, or null).
+    // The first row whose value is no number (a string that is none, or
+    // null); from there on such a row's value is a NaN. Before it, and in
+    // a column without one, a NaN is a value as it stands.
     std::size_t first_not_number = none;
 };
 

@@ -1,6 +1,7 @@
 #include "binary/decoded_rows.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace record_scan {
 namespace {
@@ -21,8 +22,8 @@ bool counts(const RowFilter& filter, const std::int64_t* group, const std::int64
     return group[i] != 0 && (filter.group_mask == nullptr || group_mask[i] == 0);
 }
 
-bool not_number_at(const ColumnStream& stream, std::int64_t row) {
-    return stream.status.first_not_number == static_cast<std::size_t>(row);
+bool not_number_at(const ColumnStream& stream, std::int64_t row, float value) {
+    return static_cast<std::size_t>(row) >= stream.status.first_not_number && std::isnan(value);
 }
 
 bool filter_ended(ColumnStream& axis, const RowFilter& filter) {
@@ -63,11 +64,23 @@ bool DecodedRows::next_block(AtomXyz* out, std::size_t& count, RowsFound& found)
         found.damaged = true;
         return false;
     }
+    bool plain = !found.incomplete && filter_.group_mask == nullptr;
+    for (int axis = 0; axis < 3; ++axis)
+        plain = plain && masks_[axis] == nullptr && axes_[axis]->status.first_not_number >= static_cast<std::size_t>(row_) + n;
+    if (plain) {  // no value missing in the block: nearly always
+        for (std::size_t i = 0; i < n; ++i) {
+            out[count] = {values_[0][i], values_[1][i], values_[2][i]};
+            count += filter_.group == nullptr || flags_[3][i] != 0;
+        }
+        row_ += static_cast<std::int64_t>(n);
+        rows_left_ -= static_cast<std::int64_t>(n);
+        return true;
+    }
     for (std::size_t i = 0; i < n; ++i, ++row_) {
         if (!counts(filter_, flags_[3], flags_[4], i)) continue;
         bool missing = false;
         for (int axis = 0; axis < 3; ++axis)
-            missing = missing || (masks_[axis] != nullptr && flags_[axis][i] != 0) || not_number_at(*axes_[axis], row_);
+            missing = missing || (masks_[axis] != nullptr && flags_[axis][i] != 0) || not_number_at(*axes_[axis], row_, values_[axis][i]);
         found.incomplete = found.incomplete || missing;
         if (!found.incomplete) out[count++] = {values_[0][i], values_[1][i], values_[2][i]};
     }
@@ -94,8 +107,7 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
         return false;
     }
     const std::size_t not_number = axis_.status.first_not_number;
-    const bool plain = mask_ == nullptr && filter_.group_mask == nullptr &&
-                       (not_number < static_cast<std::size_t>(row_) || not_number >= static_cast<std::size_t>(row_) + got);
+    const bool plain = mask_ == nullptr && filter_.group_mask == nullptr && not_number >= static_cast<std::size_t>(row_) + got;
     std::int64_t atom_rows = 0;  // group_PDB gives 0 or 1: the sum counts the rows
     if (plain && filter_.group != nullptr)
         for (std::size_t i = 0; i < got; ++i) atom_rows += flags_[0][i];
@@ -111,7 +123,7 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     } else {
         for (std::size_t i = 0; i < got; ++i) {
             if (!counts(filter_, flags_[0], flags_[1], i)) continue;
-            if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i)))
+            if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i), values_[i]))
                 found.incomplete = true;
             out[count++] = values_[i];
         }
