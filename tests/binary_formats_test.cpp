@@ -154,6 +154,11 @@ const std::vector<Variant>& bcif_variants() {
         {"fixed point, int32", {[](const Ints& k, auto&) { return bw::fixed_point(k, 1000, {.type = bw::int32}); }}},
         {"fixed point, run length, delta, int8 packing",
          {[](const Ints& k, auto&) { return bw::fixed_point(k, 1000, {.delta = true, .run_length = true, .packing_bytes = 1, .type = bw::int8}); }}},
+        {"fixed point beyond 2^24, factor 10^5", {[](const Ints& k, auto&) {
+             Ints scaled;
+             for (std::int64_t v : k) scaled.push_back(v * 100);
+             return bw::fixed_point(scaled, 1e5, {.type = bw::int32});
+         }}},
         {"float32", {[](const Ints&, auto& texts) { return bw::float_array(parsed(texts, false), bw::float32); }}},
         {"float64", {[](const Ints&, auto& texts) { return bw::float_array(parsed(texts, true), bw::float64); }}},
         {"string array", {[](const Ints&, auto& texts) { return bw::string_array(texts, {.packing_bytes = 2, .packing_unsigned = true, .type = bw::uint16}); }}},
@@ -350,6 +355,16 @@ std::vector<Case> cases() {
                  if (column.name != "group_PDB") column.data = bw::fixed_point({1000}, 1000, {.type = bw::int32});
          }),
          ""},
+        {"string index out of range, in runs",
+         with([](Blocks& b) {
+             bw::Encoded& group = column_named(second_site(b), "group_PDB").data;
+             group = bw::string_array({"ATOM"}, {.run_length = true, .type = bw::int32});
+             group.data = std::string("\x05\0\0\0\x01\0\0\0", 8);
+             second_site(b).row_count = 1;
+             for (bw::Column& column : second_site(b).columns)
+                 if (column.name != "group_PDB") column.data = bw::fixed_point({1000}, 1000, {.type = bw::int32});
+         }),
+         ""},
         {"string offset out of range",
          with([](Blocks& b) {
              bw::Encoded& group = column_named(second_site(b), "group_PDB").data;
@@ -390,10 +405,11 @@ std::vector<Case> cases() {
          }), cif_text(a, true, decimal_text_of(a)).insert(0, "") + "data_second\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1 2\n"},
         {"no _atom_site", with([](Blocks& b) { b = {{b[0][0], b[0][2]}}; }), "data_x\n_entry.id x\n"},
     };
-    list[15].text = "data_a\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
+    Case& no_z = *std::find_if(list.begin(), list.end(), [](const Case& c) { return c.name == "rows without Cartesian coordinates"; });
+    no_z.text = "data_a\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
     for (std::size_t row = 0; row < a.group.size() / 2; ++row)
-        list[15].text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
-    list[15].text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+        no_z.text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
+    no_z.text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
     // A value that is no number in a row that does not count hides none after it.
     const std::size_t skipped = first_skipped_row();
     std::size_t later = skipped + 1;
