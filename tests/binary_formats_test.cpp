@@ -410,6 +410,17 @@ std::vector<Case> cases() {
     for (std::size_t row = 0; row < a.group.size() / 2; ++row)
         no_z.text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
     no_z.text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+    // A mask longer than the rows, read as the values pass (group_PDB first) or held (after).
+    for (bool group_last : {false, true})
+        list.push_back({std::string("a mask longer than the rows") + (group_last ? ", group_PDB after the coordinates" : ""),
+                        with([&](Blocks& b) {
+                            bw::Category& site = second_site(b);
+                            if (group_last) std::rotate(site.columns.begin(), site.columns.begin() + 1, site.columns.end());
+                            bw::Column& x = column_named(site, "Cartn_x");
+                            x.has_mask = true;
+                            x.mask = bw::encode_ints(Ints(a.group.size() / 2 + 1, 0), {.type = bw::uint8});
+                        }),
+                        "", true});
     // A value that is no number in a row that does not count hides none after it.
     const std::size_t skipped = first_skipped_row();
     std::size_t later = skipped + 1;

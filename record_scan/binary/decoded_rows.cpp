@@ -26,8 +26,10 @@ bool not_number_at(const ColumnStream& stream, std::int64_t row, float value) {
     return static_cast<std::size_t>(row) >= stream.status.first_not_number && std::isnan(value);
 }
 
-bool filter_ended(ColumnStream& axis, const RowFilter& filter) {
+// The axis, its mask and the filter all end here, undamaged.
+bool all_ended(ColumnStream& axis, ColumnStream* mask, const RowFilter& filter) {
     bool whole = ended_whole(axis);
+    if (mask != nullptr) whole = ended_whole(*mask) && whole;
     if (filter.group != nullptr) whole = ended_whole(*filter.group) && whole;
     if (filter.group_mask != nullptr) whole = ended_whole(*filter.group_mask) && whole;
     return whole;
@@ -97,7 +99,7 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     const bool counted = rows_ >= 0;
     const std::size_t n = counted ? static_cast<std::size_t>(std::min<std::int64_t>(rows_ - row_, block_rows)) : block_rows;
     if (n == 0) {
-        found.damaged = !filter_ended(axis_, filter_);
+        found.damaged = !all_ended(axis_, mask_, filter_);
         return false;
     }
     const std::size_t got = axis_.numbers->pull(values_, n);
@@ -130,7 +132,7 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     }
     row_ += static_cast<std::int64_t>(got);
     if (got < n) {  // the stream's end, its length not known before: the filter ends with it
-        found.damaged = !filter_ended(axis_, filter_);
+        found.damaged = !all_ended(axis_, mask_, filter_);
         rows_ = row_;
     }
     return true;
