@@ -135,7 +135,7 @@ Walk BinaryStructureReader::State::walk() {
             mmtf = true;
             for (Walk part = coordinate_list(axis); part.resume();) co_yield true;
         } else if (key == "numAtoms") {
-            read_count(num_atoms);
+            num_atoms_seen = read_count(num_atoms);
         } else {
             if (key == "mmtfVersion") mmtf = true;
             reader.skip_value();

@@ -28,6 +28,12 @@ Walk BinaryStructureReader::State::coordinate_list(int axis) {
         fail();
         co_return;
     }
+    // numAtoms given first: a list of another length is damage, found before
+    // decoding what may be billions of values out of a few bytes.
+    if (num_atoms_seen && header.length != num_atoms) {
+        fail();
+        co_return;
+    }
     list_seen[axis] = true;
     list_rows[axis] = header.length;
     const std::uint64_t length = list.length - mmtf_header_bytes;

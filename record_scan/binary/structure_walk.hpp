@@ -92,6 +92,7 @@ struct BinaryStructureReader::State {
 
     // MMTF.
     std::int64_t num_atoms = 0;
+    bool num_atoms_seen = false;
     bool list_seen[3] = {};
     std::int64_t list_rows[3] = {};
     HeldColumn lists[3];
