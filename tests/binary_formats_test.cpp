@@ -410,6 +410,12 @@ std::vector<Case> cases() {
     for (std::size_t row = 0; row < a.group.size() / 2; ++row)
         no_z.text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
     no_z.text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+    // Without all three coordinates, damage in the others still fails, decoded or held.
+    list.push_back({"rows without cartn_z, Cartn_x a value too long", with([](Blocks& b) {
+                        std::erase_if(second_site(b).columns, [](const bw::Column& c) { return c.name == "cartn_z"; });
+                        column_named(second_site(b), "Cartn_x").data.data += std::string(2, '\0');
+                    }),
+                    "", true});
     // A mask longer than the rows, read as the values pass (group_PDB first) or held (after).
     for (bool group_last : {false, true})
         list.push_back({std::string("a mask longer than the rows") + (group_last ? ", group_PDB after the coordinates" : ""),
@@ -456,6 +462,12 @@ std::vector<Case> cases() {
                              {"xCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[0], 10, 1000)); })},
                              {"yCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[1], 10, 1000)); })}}),
                     "data_a\nloop_\n_atom_site.id\n1\n"});
+    list.push_back({"MMTF without zCoordList, xCoordList a value too long",
+                    top_map({{"mmtfVersion", packed([](bw::Msgpack& m) { m.str("1.0"); })},
+                             {"numAtoms", packed([&](bw::Msgpack& m) { m.integer(static_cast<std::int64_t>(a.k[0].size())); })},
+                             {"xCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[0], 10, 1000) + std::string(2, '\0')); })},
+                             {"yCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[1], 10, 1000)); })}}),
+                    ""});
     for (std::size_t cut = 2; cut < mmtf_whole.size(); cut += 13)  // from the first key on
         list.push_back({"MMTF cut short at byte " + std::to_string(cut), mmtf_whole.substr(0, cut), ""});
     return list;

@@ -111,6 +111,19 @@ bool BinaryStructureReader::State::open_filter(RowFilter& filter, ColumnStream& 
     return true;
 }
 
+void BinaryStructureReader::State::check_held(const HeldColumn& held, int axis, std::int64_t rows, bool filtered) {
+    ColumnStream values, mask, group, group_mask;
+    RowFilter filter;
+    if (!open(values, held.encoding, held.data, static_cast<ColumnRole>(axis))) return;
+    if (held.has_mask && !open(mask, held.mask_encoding, held.mask_data, role_other)) return;
+    if (filtered && !open_filter(filter, group, group_mask)) return;
+    DecodedRuns runs(values, held.has_mask ? &mask : nullptr, filter, rows);
+    float ignored[DecodedRuns::block_rows];
+    std::size_t count;
+    while (runs.next_block(ignored, count, found)) {
+    }
+}
+
 bool BinaryStructureReader::State::emit_rows(DecodedRows& rows) {
     row_at = 0;
     return rows.next_block(this->rows, row_count, found);

@@ -182,9 +182,12 @@ Walk BinaryStructureReader::State::finish_category() {
         all_axes = all_axes && (category.held[axis].present || category.streamed[axis]);
         if (category.streamed[axis] && category.streamed_rows[axis] != category.row_count) fail();
     }
-    if (failed() || category.row_count == 0) co_return;
-    if (!all_axes) {
-        found.incomplete = true;  // atom rows without Cartesian coordinates
+    if (failed()) co_return;
+    if (category.row_count == 0 || !all_axes) {
+        // Nothing to hand out, but damage in what is held fails as it would have streaming.
+        for (int axis = 0; axis < 3 && !failed(); ++axis)
+            if (category.held[axis].present) check_held(category.held[axis], axis, category.row_count, true);
+        if (category.row_count > 0) found.incomplete = true;  // atom rows without Cartesian coordinates
         co_return;
     }
     ColumnStream axes[3], masks[3], group, group_mask;

@@ -64,9 +64,12 @@ Walk BinaryStructureReader::State::finish_mmtf() {
         all_lists = all_lists && list_seen[axis];
         if (list_seen[axis] && list_rows[axis] != num_atoms) fail();
     }
-    if (failed() || num_atoms == 0) co_return;
-    if (!all_lists) {
-        found.incomplete = true;  // atoms without coordinates
+    if (failed()) co_return;
+    if (num_atoms == 0 || !all_lists) {
+        // Nothing to hand out, but damage in what is held fails as it would have streaming.
+        for (int axis = 0; axis < 3 && !failed(); ++axis)
+            if (lists[axis].present) check_held(lists[axis], axis, list_rows[axis], false);
+        if (num_atoms > 0) found.incomplete = true;  // atoms without coordinates
         co_return;
     }
     if (way != ReadingWay::records) co_return;

@@ -65,6 +65,11 @@ struct BinaryStructureReader::State {
     bool hold_bytes(const MsgpackHeader& header, HeldChunks& into);
     bool open(ColumnStream& stream, const ColumnEncoding& encoding, const HeldChunks& data, ColumnRole role);
     bool open_filter(RowFilter& filter, ColumnStream& group, ColumnStream& group_mask);
+    // Decodes a held coordinate column (with its mask, and the filter when
+    // `filtered`) only to find damage: for a category or file that is
+    // incomplete however it is read, whose other columns may have been
+    // decoded as they passed.
+    void check_held(const HeldColumn& held, int axis, std::int64_t rows, bool filtered);
     bool emit_rows(DecodedRows& rows);
     bool emit_run(DecodedRuns& runs, int axis);
     ScanOutcome final_outcome() const;
