@@ -250,9 +250,10 @@ TEST(Mmtf, EveryCodecReadsAsTheTextOfTheSameAtoms) {
         const std::string want = text_reading(cif_text(atoms, false, decimal_text_of(atoms)));
         for (int codec : {10, 9, 12, 13, 1, 11}) {
             if (codec == 11 && !small) continue;  // two bytes a value, no recursion
-            for (bool wide : {false, true}) {
-                const std::string bytes = bw::mmtf(atoms.k, codec, 1000, wide);
-                const std::string name = "codec " + std::to_string(codec) + (wide ? ", wide" : "");
+            for (int form = 0; form < 3; ++form) {
+                const bool wide = form == 1, count_last = form == 2;
+                const std::string bytes = bw::mmtf(atoms.k, codec, 1000, wide, count_last);
+                const std::string name = "codec " + std::to_string(codec) + (wide ? ", wide" : count_last ? ", numAtoms last" : "");
                 expect_readings(bytes, want, name);
                 expect_readings(gzip_writer::member(bytes), want, name + ", gzip");
             }

@@ -73,8 +73,9 @@ Walk BinaryStructureReader::State::category() {
 }
 
 // A column's data and mask are held unless read by axis runs, where a
-// coordinate column is decoded as it passes once group_PDB has been seen
-// (before it, as in the archive's files: else the column is held too).
+// coordinate column is decoded as it passes once group_PDB and rowCount
+// have been seen (before it, as in the archive's files: else the column is
+// held too, so that no claimed length is decoded unchecked).
 Walk BinaryStructureReader::State::column() {
     MsgpackHeader map;
     if (!next(map, MsgpackKind::map)) co_return;
@@ -120,7 +121,7 @@ Walk BinaryStructureReader::State::column() {
                 if (!next(bytes, MsgpackKind::binary)) co_return;
                 has_data = true;
                 const bool stream = !is_mask && way == ReadingWay::runs && role <= role_z && has_encoding &&
-                                    atom_site.atom_site && atom_site.seen[role_group];
+                                    atom_site.atom_site && atom_site.seen[role_group] && atom_site.row_count >= 0;
                 if (!stream) {
                     if (!hold_bytes(bytes, is_mask ? column.mask_data : column.data)) fail();
                     continue;

@@ -37,7 +37,8 @@ Walk BinaryStructureReader::State::coordinate_list(int axis) {
     list_seen[axis] = true;
     list_rows[axis] = header.length;
     const std::uint64_t length = list.length - mmtf_header_bytes;
-    if (way == ReadingWay::records) {
+    // By records, or before numAtoms (its length not yet to be trusted): held.
+    if (way == ReadingWay::records || !num_atoms_seen) {
         list.length = length;
         held.present = hold_bytes(list, held.data);
         if (!held.present) fail();
@@ -72,7 +73,17 @@ Walk BinaryStructureReader::State::finish_mmtf() {
         if (num_atoms > 0) found.incomplete = true;  // atoms without coordinates
         co_return;
     }
-    if (way != ReadingWay::records) co_return;
+    if (way != ReadingWay::records) {
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!lists[axis].present) continue;  // decoded as it passed
+            ColumnStream values;
+            if (!open(values, lists[axis].encoding, lists[axis].data, static_cast<ColumnRole>(axis))) co_return;
+            DecodedRuns runs(values, nullptr, {}, num_atoms);
+            while (emit_run(runs, axis))
+                if (run_count > 0) co_yield true;
+        }
+        co_return;
+    }
     ColumnStream axes[3];
     ColumnStream* axis_streams[3];
     ColumnStream* no_masks[3] = {};
