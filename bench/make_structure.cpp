@@ -2,13 +2,18 @@
 // HETATM records (about 98% of lines) between TER, REMARK and END lines,
 // coordinates uniform in -999.999..999.999. The cif form is an mmCIF text
 // in the archive's style: one _atom_site loop of 21 columns, group_PDB
-// first, '?' and '.' fields, columns padded to a common width.
+// first, '?' and '.' fields, columns padded to a common width. The chain
+// kinds write KILOATOMS thousand atoms along a chain (chain_structure.hpp)
+// as archive-style BinaryCIF or as the same atoms in archive-style mmCIF.
 //
 //   make_structure pdb|pqr|cif MEGABYTES OUTPUT [SEED]
+//   make_structure chain-bcif|chain-cif KILOATOMS OUTPUT [SEED]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+
+#include "chain_structure.hpp"
 
 namespace {
 
@@ -43,10 +48,12 @@ void write_cif(std::FILE* out, long long target, std::mt19937_64& random) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool chain = argc >= 4 && (std::strcmp(argv[1], "chain-bcif") == 0 || std::strcmp(argv[1], "chain-cif") == 0);
     const bool known = argc >= 4 && (std::strcmp(argv[1], "pdb") == 0 ||
                                      std::strcmp(argv[1], "pqr") == 0 || std::strcmp(argv[1], "cif") == 0);
-    if (!known) {
-        std::fputs("usage: make_structure pdb|pqr|cif MEGABYTES OUTPUT [SEED]\n", stderr);
+    if (!known && !chain) {
+        std::fputs("usage: make_structure pdb|pqr|cif MEGABYTES OUTPUT [SEED]\n"
+                   "       make_structure chain-bcif|chain-cif KILOATOMS OUTPUT [SEED]\n", stderr);
         return 2;
     }
     const bool pqr = std::strcmp(argv[1], "pqr") == 0;
@@ -57,6 +64,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::mt19937_64 random(argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1);
+    if (chain) {
+        const long long atoms = std::atoll(argv[2]) * 1000;
+        const bool ok = std::strcmp(argv[1], "chain-bcif") == 0 ? write_chain_bcif(out, atoms, random)
+                                                                : write_chain_cif(out, atoms, random);
+        return std::fclose(out) == 0 && ok ? 0 : 2;
+    }
     if (std::strcmp(argv[1], "cif") == 0) {
         write_cif(out, target, random);
         return std::fclose(out) == 0 ? 0 : 2;

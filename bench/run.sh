@@ -5,11 +5,14 @@
 #
 #   bench/run.sh [MEGABYTES]        (200 by default)
 #   bench/run.sh compressed         the bzip2, xz and zstd block alone
+#   bench/run.sh binary [KILOATOMS] (the binary-format block alone; 2500 by default)
 #
 # Then many small files, one process each (bench/many_files.sh).
 # Memory: peak resident size on 20 MB and 1 GB inputs (/usr/bin/time -v).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+only_binary=no
+if [ "${1:-}" = binary ]; then only_binary=yes; shift; kiloatoms=${1:-2500}; set --; fi
 megabytes=${1:-200}
 [ "$megabytes" != compressed ] || megabytes=0  # the compressed block alone
 rounds=5
@@ -108,6 +111,42 @@ if [ "${1:-}" = compressed ]; then
     exit 0
 fi
 
+# Archive-style BinaryCIF against the same atoms as archive-style mmCIF
+# text: both tools, the same report and rows, and peak memory on the
+# BinaryCIF (xyzdump holds the coordinate columns encoded, 2 bytes an atom
+# each, until the last of them has passed).
+binary_block() {  # binary_block KILOATOMS
+    local atoms=$(( $1 * 1000 ))
+    "$helpers/make_structure" chain-bcif "$1" "$work/in.bcif"
+    "$helpers/make_structure" chain-cif "$1" "$work/in.cif"
+    cat "$work/in.bcif" "$work/in.cif" >/dev/null
+    bcif_box() { "$bin/boxreach" "$work/in.bcif" 0 0 0; }
+    cif_box() { "$bin/boxreach" "$work/in.cif" 0 0 0; }
+    bcif_dump() { "$bin/xyzdump" "$work/in.bcif" "$work/bcif.csv"; }
+    cif_dump() { "$bin/xyzdump" "$work/in.cif" "$work/cif.csv"; }
+    race bcif_box cif_box bcif_dump cif_dump
+    local same_box same_rows
+    cmp -s <(bcif_box) <(cif_box) && same_box=yes || same_box=NO
+    cmp -s "$work/bcif.csv" "$work/cif.csv" && same_rows=yes || same_rows=NO
+    rm -f "$work/bcif.csv" "$work/cif.csv"
+    local box_peak dump_peak held=$(( 3 * 2 * atoms / 1024 ))
+    box_peak=$(peak_kb "$bin/boxreach" "$work/in.bcif" 0 0 0)
+    dump_peak=$(peak_kb "$bin/xyzdump" "$work/in.bcif" /dev/null)
+    echo "BinaryCIF of $atoms atoms ($(( $(stat -c %s "$work/in.bcif") / 1000000 )) MB) against the same as mmCIF" \
+         "($(( $(stat -c %s "$work/in.cif") / 1000000 )) MB), best of $rounds:"
+    echo "  boxreach   ${best[bcif_box]} ms against ${best[cif_box]} ms  ($(ratio "${best[cif_box]}" "${best[bcif_box]}") x faster)," \
+         "same report: $same_box"
+    echo "  xyzdump    ${best[bcif_dump]} ms against ${best[cif_dump]} ms  ($(ratio "${best[cif_dump]}" "${best[bcif_dump]}") x faster)," \
+         "same rows: $same_rows"
+    echo "  peak memory on the BinaryCIF: boxreach $box_peak KB (limit 8192)," \
+         "xyzdump $dump_peak KB (limit 8192 + $held held = $(( 8192 + held )))"
+    rm -f "$work/in.bcif" "$work/in.cif"
+}
+if [ "$only_binary" = yes ]; then
+    binary_block "$kiloatoms"
+    exit 0
+fi
+
 echo "generating ${megabytes} MB inputs in $work"
 "$helpers/make_structure" pdb "$megabytes" "$work/in.pdb"
 "$helpers/make_structure" pqr "$megabytes" "$work/in.pqr"
@@ -185,6 +224,8 @@ echo "  boxreach   ${box_kb[20]} KB -> ${box_kb[1000]} KB  (grows $(( box_kb[100
 echo "  xyzdump    ${dump_kb[20]} KB -> ${dump_kb[1000]} KB  (grows $(( dump_kb[1000] - dump_kb[20] )) KB)"
 echo "  boxreach on gzip   ${gz_kb[20]} KB -> ${gz_kb[1000]} KB  (grows $(( gz_kb[1000] - gz_kb[20] )) KB)"
 echo "  boxreach on mmCIF  ${cif_kb[20]} KB -> ${cif_kb[1000]} KB  (grows $(( cif_kb[1000] - cif_kb[20] )) KB)"
+echo
+binary_block 2500
 
 echo
 bench/many_files.sh "$bin"

@@ -154,6 +154,11 @@ const std::vector<Variant>& bcif_variants() {
         {"fixed point, int32", {[](const Ints& k, auto&) { return bw::fixed_point(k, 1000, {.type = bw::int32}); }}},
         {"fixed point, run length, delta, int8 packing",
          {[](const Ints& k, auto&) { return bw::fixed_point(k, 1000, {.delta = true, .run_length = true, .packing_bytes = 1, .type = bw::int8}); }}},
+        {"fixed point beyond 2^24, factor 10^5", {[](const Ints& k, auto&) {
+             Ints scaled;
+             for (std::int64_t v : k) scaled.push_back(v * 100);
+             return bw::fixed_point(scaled, 1e5, {.type = bw::int32});
+         }}},
         {"float32", {[](const Ints&, auto& texts) { return bw::float_array(parsed(texts, false), bw::float32); }}},
         {"float64", {[](const Ints&, auto& texts) { return bw::float_array(parsed(texts, true), bw::float64); }}},
         {"string array", {[](const Ints&, auto& texts) { return bw::string_array(texts, {.packing_bytes = 2, .packing_unsigned = true, .type = bw::uint16}); }}},
@@ -245,9 +250,10 @@ TEST(Mmtf, EveryCodecReadsAsTheTextOfTheSameAtoms) {
         const std::string want = text_reading(cif_text(atoms, false, decimal_text_of(atoms)));
         for (int codec : {10, 9, 12, 13, 1, 11}) {
             if (codec == 11 && !small) continue;  // two bytes a value, no recursion
-            for (bool wide : {false, true}) {
-                const std::string bytes = bw::mmtf(atoms.k, codec, 1000, wide);
-                const std::string name = "codec " + std::to_string(codec) + (wide ? ", wide" : "");
+            for (int form = 0; form < 3; ++form) {
+                const bool wide = form == 1, count_last = form == 2;
+                const std::string bytes = bw::mmtf(atoms.k, codec, 1000, wide, count_last);
+                const std::string name = "codec " + std::to_string(codec) + (wide ? ", wide" : count_last ? ", numAtoms last" : "");
                 expect_readings(bytes, want, name);
                 expect_readings(gzip_writer::member(bytes), want, name + ", gzip");
             }
@@ -350,6 +356,16 @@ std::vector<Case> cases() {
                  if (column.name != "group_PDB") column.data = bw::fixed_point({1000}, 1000, {.type = bw::int32});
          }),
          ""},
+        {"string index out of range, in runs",
+         with([](Blocks& b) {
+             bw::Encoded& group = column_named(second_site(b), "group_PDB").data;
+             group = bw::string_array({"ATOM"}, {.run_length = true, .type = bw::int32});
+             group.data = std::string("\x05\0\0\0\x01\0\0\0", 8);
+             second_site(b).row_count = 1;
+             for (bw::Column& column : second_site(b).columns)
+                 if (column.name != "group_PDB") column.data = bw::fixed_point({1000}, 1000, {.type = bw::int32});
+         }),
+         ""},
         {"string offset out of range",
          with([](Blocks& b) {
              bw::Encoded& group = column_named(second_site(b), "group_PDB").data;
@@ -390,10 +406,45 @@ std::vector<Case> cases() {
          }), cif_text(a, true, decimal_text_of(a)).insert(0, "") + "data_second\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1 2\n"},
         {"no _atom_site", with([](Blocks& b) { b = {{b[0][0], b[0][2]}}; }), "data_x\n_entry.id x\n"},
     };
-    list[15].text = "data_a\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
+    Case& no_z = *std::find_if(list.begin(), list.end(), [](const Case& c) { return c.name == "rows without Cartesian coordinates"; });
+    no_z.text = "data_a\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
     for (std::size_t row = 0; row < a.group.size() / 2; ++row)
-        list[15].text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
-    list[15].text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+        no_z.text += a.group[row] + " " + decimal(a.k[0][row]) + " " + decimal(a.k[1][row]) + " " + decimal(a.k[2][row]) + "\n";
+    no_z.text += "data_b\nloop_\n_atom_site.group_PDB\n_atom_site.Cartn_x\n_atom_site.Cartn_y\nATOM 1 2\n";
+    // Without all three coordinates, damage in the others still fails, decoded or held.
+    list.push_back({"rows without cartn_z, Cartn_x a value too long", with([](Blocks& b) {
+                        std::erase_if(second_site(b).columns, [](const bw::Column& c) { return c.name == "cartn_z"; });
+                        column_named(second_site(b), "Cartn_x").data.data += std::string(2, '\0');
+                    }),
+                    "", true});
+    // A mask longer than the rows, read as the values pass (group_PDB first) or held (after).
+    for (bool group_last : {false, true})
+        list.push_back({std::string("a mask longer than the rows") + (group_last ? ", group_PDB after the coordinates" : ""),
+                        with([&](Blocks& b) {
+                            bw::Category& site = second_site(b);
+                            if (group_last) std::rotate(site.columns.begin(), site.columns.begin() + 1, site.columns.end());
+                            bw::Column& x = column_named(site, "Cartn_x");
+                            x.has_mask = true;
+                            x.mask = bw::encode_ints(Ints(a.group.size() / 2 + 1, 0), {.type = bw::uint8});
+                        }),
+                        "", true});
+    // A value that is no number in a row that does not count hides none after it.
+    const std::size_t skipped = first_skipped_row();
+    std::size_t later = skipped + 1;
+    while (a.group[later] == "SIGATM") ++later;
+    for (bool runs : {false, true}) {
+        std::string text = cif_text(a, true, [&](int i, std::size_t r) {
+            return i == 2 && r == skipped ? std::string("?") : i == 2 && r == later ? std::string(".") : decimal(a.k[i][r]);
+        });
+        list.push_back({std::string("no number in a row that does not count, then in one that does") + (runs ? ", indices in runs" : ""),
+                        with([&](Blocks& b) {
+                            std::vector<std::string> texts;
+                            for (std::size_t row = 0; row < a.group.size() / 2; ++row)
+                                texts.push_back(row == skipped ? "?" : row == later ? "." : decimal(a.k[2][row]));
+                            column_named(b[0][1], "cartn_z").data = bw::string_array(texts, {.run_length = runs, .type = bw::int32});
+                        }),
+                        text});
+    }
     // Cut short anywhere: at every 7th byte of the second block's columns on.
     for (std::size_t cut = whole.size() / 2; cut < whole.size(); cut += 7)
         list.push_back({"cut short at byte " + std::to_string(cut), whole.substr(0, cut), ""});
@@ -412,6 +463,12 @@ std::vector<Case> cases() {
                              {"xCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[0], 10, 1000)); })},
                              {"yCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[1], 10, 1000)); })}}),
                     "data_a\nloop_\n_atom_site.id\n1\n"});
+    list.push_back({"MMTF without zCoordList, xCoordList a value too long",
+                    top_map({{"mmtfVersion", packed([](bw::Msgpack& m) { m.str("1.0"); })},
+                             {"numAtoms", packed([&](bw::Msgpack& m) { m.integer(static_cast<std::int64_t>(a.k[0].size())); })},
+                             {"xCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[0], 10, 1000) + std::string(2, '\0')); })},
+                             {"yCoordList", packed([&](bw::Msgpack& m) { m.bin(bw::mmtf_list(a.k[1], 10, 1000)); })}}),
+                    ""});
     for (std::size_t cut = 2; cut < mmtf_whole.size(); cut += 13)  // from the first key on
         list.push_back({"MMTF cut short at byte " + std::to_string(cut), mmtf_whole.substr(0, cut), ""});
     return list;

@@ -388,20 +388,25 @@ inline std::string mmtf_list(const Ints& k, int codec, std::int32_t divisor) {
 }
 
 // {mmtfVersion, numAtoms, xCoordList, yCoordList, zCoordList}.
-inline std::string mmtf(const Ints (&k)[3], int codec, std::int32_t divisor, bool wide = false) {
+// numAtoms before the lists, as the archive writes it, or after them.
+inline std::string mmtf(const Ints (&k)[3], int codec, std::int32_t divisor, bool wide = false, bool count_last = false) {
     Msgpack out(wide);
     out.map(6);
     out.key("mmtfVersion");
     out.str("1.0.0");
     out.key("mmtfProducer");
     out.str("binary_writer");
-    out.key("numAtoms");
-    out.integer(static_cast<std::int64_t>(k[0].size()));
+    auto count = [&] {
+        out.key("numAtoms");
+        out.integer(static_cast<std::int64_t>(k[0].size()));
+    };
+    if (!count_last) count();
     static const char* const names[] = {"xCoordList", "yCoordList", "zCoordList"};
     for (int axis = 0; axis < 3; ++axis) {
         out.key(names[axis]);
         out.bin(mmtf_list(k[axis], codec, divisor));
     }
+    if (count_last) count();
     return out.bytes;
 }
 

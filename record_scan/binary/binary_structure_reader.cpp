@@ -71,20 +71,20 @@ bool BinaryStructureReader::State::read_count(std::int64_t& count) {
     return false;
 }
 
-bool BinaryStructureReader::State::hold_bytes(const MsgpackHeader& header, std::string& into) {
+bool BinaryStructureReader::State::hold_bytes(const MsgpackHeader& header, HeldChunks& into) {
     into.clear();
     for (std::uint64_t left = header.length; left > 0;) {
         std::string_view piece = reader.piece(static_cast<std::size_t>(std::min<std::uint64_t>(left, MsgpackReader::buffer_bytes)));
         if (piece.empty()) return false;
-        into.append(piece);  // grows as the bytes arrive, never by the claimed length
+        into.append(piece);
         left -= piece.size();
     }
     return true;
 }
 
-bool BinaryStructureReader::State::open(ColumnStream& stream, const ColumnEncoding& encoding, std::string_view data,
+bool BinaryStructureReader::State::open(ColumnStream& stream, const ColumnEncoding& encoding, const HeldChunks& data,
                                         ColumnRole role) {
-    stream.bytes = std::make_unique<HeldBytes>(data);
+    stream.bytes = std::make_unique<HeldPieces>(data);
     stream.status = {};
     stream.numbers.reset();
     stream.ints.reset();
@@ -111,6 +111,19 @@ bool BinaryStructureReader::State::open_filter(RowFilter& filter, ColumnStream& 
     return true;
 }
 
+void BinaryStructureReader::State::check_held(const HeldColumn& held, int axis, std::int64_t rows, bool filtered) {
+    ColumnStream values, mask, group, group_mask;
+    RowFilter filter;
+    if (!open(values, held.encoding, held.data, static_cast<ColumnRole>(axis))) return;
+    if (held.has_mask && !open(mask, held.mask_encoding, held.mask_data, role_other)) return;
+    if (filtered && !open_filter(filter, group, group_mask)) return;
+    DecodedRuns runs(values, held.has_mask ? &mask : nullptr, filter, rows);
+    float ignored[DecodedRuns::block_rows];
+    std::size_t count;
+    while (runs.next_block(ignored, count, found)) {
+    }
+}
+
 bool BinaryStructureReader::State::emit_rows(DecodedRows& rows) {
     row_at = 0;
     return rows.next_block(this->rows, row_count, found);
@@ -135,7 +148,7 @@ Walk BinaryStructureReader::State::walk() {
             mmtf = true;
             for (Walk part = coordinate_list(axis); part.resume();) co_yield true;
         } else if (key == "numAtoms") {
-            read_count(num_atoms);
+            num_atoms_seen = read_count(num_atoms);
         } else {
             if (key == "mmtfVersion") mmtf = true;
             reader.skip_value();

@@ -73,8 +73,9 @@ Walk BinaryStructureReader::State::category() {
 }
 
 // A column's data and mask are held unless read by axis runs, where a
-// coordinate column is decoded as it passes once group_PDB has been seen
-// (before it, as in the archive's files: else the column is held too).
+// coordinate column is decoded as it passes once group_PDB and rowCount
+// have been seen (before it, as in the archive's files: else the column is
+// held too, so that no claimed length is decoded unchecked).
 Walk BinaryStructureReader::State::column() {
     MsgpackHeader map;
     if (!next(map, MsgpackKind::map)) co_return;
@@ -120,7 +121,7 @@ Walk BinaryStructureReader::State::column() {
                 if (!next(bytes, MsgpackKind::binary)) co_return;
                 has_data = true;
                 const bool stream = !is_mask && way == ReadingWay::runs && role <= role_z && has_encoding &&
-                                    atom_site.atom_site && atom_site.seen[role_group];
+                                    atom_site.atom_site && atom_site.seen[role_group] && atom_site.row_count >= 0;
                 if (!stream) {
                     if (!hold_bytes(bytes, is_mask ? column.mask_data : column.data)) fail();
                     continue;
@@ -182,9 +183,12 @@ Walk BinaryStructureReader::State::finish_category() {
         all_axes = all_axes && (category.held[axis].present || category.streamed[axis]);
         if (category.streamed[axis] && category.streamed_rows[axis] != category.row_count) fail();
     }
-    if (failed() || category.row_count == 0) co_return;
-    if (!all_axes) {
-        found.incomplete = true;  // atom rows without Cartesian coordinates
+    if (failed()) co_return;
+    if (category.row_count == 0 || !all_axes) {
+        // Nothing to hand out, but damage in what is held fails as it would have streaming.
+        for (int axis = 0; axis < 3 && !failed(); ++axis)
+            if (category.held[axis].present) check_held(category.held[axis], axis, category.row_count, true);
+        if (category.row_count > 0) found.incomplete = true;  // atom rows without Cartesian coordinates
         co_return;
     }
     ColumnStream axes[3], masks[3], group, group_mask;

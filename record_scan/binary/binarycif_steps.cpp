@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "binary/exact_quotient.hpp"
@@ -149,7 +152,16 @@ public:
         value = values_[at_++];
         return true;
     }
-    IntStage& inner() { return *inner_; }
+    // The values read ahead (refilled when none are left); empty at the end.
+    std::span<const std::int64_t> ahead() {
+        if (at_ == count_) {
+            count_ = ended_ ? 0 : inner_->pull(values_, block);
+            ended_ = count_ < block;
+            at_ = 0;
+        }
+        return {values_ + at_, count_ - at_};
+    }
+    void consume(std::size_t count) { at_ += count; }
 
 private:
     std::unique_ptr<IntStage> inner_;
@@ -174,16 +186,27 @@ public:
     }
     std::size_t pull(std::int64_t* out, std::size_t wanted) override {
         std::size_t made = 0;
-        std::int64_t value;
-        while (made < wanted && input_.next(value)) {
-            sum_ = wrapping_add(sum_, value);
-            if (value == upper_ || value == lower_) {
-                pending_ = true;
-                continue;
+        while (made < wanted) {
+            const std::span<const std::int64_t> in = input_.ahead();
+            if (in.empty()) break;
+            const std::size_t n = std::min(in.size(), wanted - made);
+            std::size_t i = 0;
+            // Most values are no limit and stand alone: copied straight.
+            if (!pending_)
+                for (; i < n && in[i] != upper_ && in[i] != lower_; ++i) out[made + i] = in[i];
+            made += i;
+            for (; i < in.size() && made < wanted; ++i) {
+                const std::int64_t value = in[i];
+                sum_ = wrapping_add(sum_, value);
+                if (value == upper_ || value == lower_) {
+                    pending_ = true;
+                    continue;
+                }
+                out[made++] = sum_;
+                sum_ = 0;
+                pending_ = false;
             }
-            out[made++] = sum_;
-            sum_ = 0;
-            pending_ = false;
+            input_.consume(i);
         }
         produced_ += made;
         if (made < wanted && (pending_ || (expected_ >= 0 && produced_ != expected_))) status_.damaged = true;
@@ -200,11 +223,81 @@ private:
     std::int64_t produced_ = 0;
 };
 
+// IntegerPacking straight over a ByteArray of small integers, as the
+// archive packs coordinate deltas: the elements read where they lie, and a
+// stretch without limit values (nearly all) widened in one pass.
+template <typename T>
+class PackedElements final : public IntStage {
+public:
+    PackedElements(EncodedBytes& bytes, const EncodingStep& step, DecodeStatus& status)
+        : elements_(bytes, sizeof(T), status), status_(status), expected_(step.src_size) {
+        const bool two = step.byte_count == 2;
+        upper_ = step.is_unsigned ? (two ? 0xffff : 0xff) : (two ? 0x7fff : 0x7f);
+        lower_ = step.is_unsigned ? upper_ : (two ? -0x8000 : -0x80);
+    }
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        // Each element gives at most one value: asking for what is missing never gives too many.
+        while (made < wanted) {
+            const std::size_t taken = elements_.read(wanted - made, [&](const char* bytes, std::size_t count) {
+                std::int64_t* to = out + made;
+                // Judged in the element type, and apart from widening: both loops vectorise.
+                const T upper = static_cast<T>(upper_), lower = static_cast<T>(lower_);
+                unsigned limit = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const T value = element<T>(bytes + i * sizeof(T));
+                    limit |= static_cast<unsigned>(value == upper) | static_cast<unsigned>(value == lower);
+                }
+                for (std::size_t i = 0; i < count; ++i) to[i] = element<T>(bytes + i * sizeof(T));
+                if (limit == 0 && !pending_) {
+                    made += count;
+                    return;
+                }
+                std::size_t kept = 0;
+                for (std::size_t i = 0; i < count; ++i) {
+                    const std::int64_t value = to[i];
+                    sum_ = wrapping_add(sum_, value);
+                    if (value == upper_ || value == lower_) {
+                        pending_ = true;
+                        continue;
+                    }
+                    to[kept++] = sum_;
+                    sum_ = 0;
+                    pending_ = false;
+                }
+                made += kept;
+            });
+            if (taken == 0) break;
+        }
+        produced_ += made;
+        if (made < wanted && (pending_ || (expected_ >= 0 && produced_ != expected_))) status_.damaged = true;
+        return made;
+    }
+
+private:
+    Elements elements_;
+    DecodeStatus& status_;
+    std::int64_t expected_;
+    std::int64_t upper_, lower_;
+    std::int64_t sum_ = 0;
+    bool pending_ = false;
+    std::int64_t produced_ = 0;
+};
+
 class RunLength final : public IntStage {
 public:
     RunLength(std::unique_ptr<IntStage> inner, const EncodingStep& step, DecodeStatus& status)
         : input_(std::move(inner)), status_(status), expected_(step.src_size) {}
     std::size_t pull(std::int64_t* out, std::size_t wanted) override {
+        return runs(out, wanted, [](std::int64_t value, std::int64_t* to, std::size_t count, std::size_t) {
+            std::fill_n(to, count, value);
+            return true;
+        });
+    }
+    // The same, each run (or its part) written by fill(value, to, count,
+    // row within this call), which is false for a value it can not take.
+    template <typename Out, typename Fill>
+    std::size_t runs(Out* out, std::size_t wanted, Fill fill) {
         std::size_t made = 0;
         while (made < wanted && !status_.damaged) {
             if (left_ == 0) {
@@ -218,7 +311,10 @@ public:
                 continue;
             }
             const std::size_t run = static_cast<std::size_t>(std::min<std::int64_t>(left_, static_cast<std::int64_t>(wanted - made)));
-            std::fill_n(out + made, run, value_);
+            if (!fill(value_, out + made, run, made)) {
+                status_.damaged = true;
+                break;
+            }
             made += run;
             left_ -= static_cast<std::int64_t>(run);
         }
@@ -275,6 +371,38 @@ private:
     std::int64_t ints_[block];
 };
 
+// FixedPoint: k / factor, exactly rounded; a block whose values and factor
+// single precision holds exactly is divided straight, in float.
+class FixedPointNumbers final : public NumberStage {
+public:
+    FixedPointNumbers(std::unique_ptr<IntStage> inner, double factor)
+        : inner_(std::move(inner)), factor_(factor), narrow_(factor_as_float(factor)) {}
+    std::size_t pull(float* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        while (made < wanted) {
+            const std::size_t asked = std::min(block, wanted - made);
+            const std::size_t got = inner_->pull(ints_, asked);
+            std::uint64_t beyond = 0;  // nonzero when some |k| > 2^24
+            for (std::size_t i = 0; i < got; ++i)
+                beyond |= (static_cast<std::uint64_t>(ints_[i]) + (std::uint64_t{1} << 24)) >> 25;
+            if (beyond == 0 && narrow_ != 0)
+                for (std::size_t i = 0; i < got; ++i)
+                    out[made + i] = static_cast<float>(static_cast<std::int32_t>(ints_[i])) / narrow_;
+            else
+                for (std::size_t i = 0; i < got; ++i) out[made + i] = exact_quotient(ints_[i], factor_, narrow_);
+            made += got;
+            if (got < asked) break;
+        }
+        return made;
+    }
+
+private:
+    std::unique_ptr<IntStage> inner_;
+    double factor_;
+    float narrow_;
+    std::int64_t ints_[block];
+};
+
 template <typename Convert>
 std::unique_ptr<NumberStage> numbers_of(std::unique_ptr<IntStage> inner, Convert convert) {
     if (!inner) return nullptr;
@@ -289,6 +417,16 @@ std::unique_ptr<IntStage> int_stages(const StepChain& chain, unsigned from, Enco
         const bool integer_type = !is_float_type(step.type);
         if (step.kind != StepKind::byte_array || !integer_type) return nullptr;
         return std::make_unique<IntBytes>(bytes, step.type, status);
+    }
+    if (step.kind == StepKind::integer_packing && (step.byte_count == 1 || step.byte_count == 2) && from + 2 == chain.count &&
+        chain.steps[from + 1].kind == StepKind::byte_array) {
+        const EncodingStep& inner = chain.steps[from + 1];
+        // Only where the element type holds the limits (as it does whenever the packing wrote it).
+        const bool one = step.byte_count == 1, is_unsigned = step.is_unsigned;
+        if (inner.type == int8 && one && !is_unsigned) return std::make_unique<PackedElements<std::int8_t>>(bytes, step, status);
+        if (inner.type == uint8 && one && is_unsigned) return std::make_unique<PackedElements<std::uint8_t>>(bytes, step, status);
+        if (inner.type == int16 && !is_unsigned) return std::make_unique<PackedElements<std::int16_t>>(bytes, step, status);
+        if (inner.type == uint16 && is_unsigned) return std::make_unique<PackedElements<std::uint16_t>>(bytes, step, status);
     }
     std::unique_ptr<IntStage> inner = int_stages(chain, from + 1, bytes, status);
     if (!inner) return nullptr;
@@ -337,25 +475,53 @@ bool string_table(const ColumnEncoding& encoding, std::vector<StringMeaning>& ta
     return !status.damaged && !first;
 }
 
-// StringArray: each index looked up in the table; a negative one is a null.
+// StringArray: each index looked up in the table of what each string
+// gives; a negative index is a null. `Meaning` gives, for a string (null
+// for a null), the value and whether it is no number.
 template <typename Out, typename Meaning>
 class StringLookup {
 public:
-    StringLookup(std::unique_ptr<IntStage> indices, std::vector<StringMeaning> table, DecodeStatus& status, Meaning meaning)
-        : indices_(std::move(indices)), table_(std::move(table)), status_(status), meaning_(meaning) {}
+    StringLookup(std::unique_ptr<IntStage> indices, const std::vector<StringMeaning>& table, DecodeStatus& status, Meaning meaning)
+        : indices_(std::move(indices)), runs_(dynamic_cast<RunLength*>(indices_.get())), status_(status) {
+        for (const StringMeaning& string : table) {
+            const auto [value, missing] = meaning(&string);
+            values_.push_back(value);
+            missing_.push_back(missing);
+            any_missing_ = any_missing_ || missing;
+        }
+        std::tie(null_value_, null_missing_) = meaning(nullptr);
+    }
     std::size_t pull(Out* out, std::size_t wanted) {
+        if (runs_ != nullptr) return pull_runs(out, wanted);
         std::size_t made = 0;
+        const auto size = static_cast<std::uint64_t>(values_.size());
         while (made < wanted) {
             const std::size_t asked = std::min(block, wanted - made);
             const std::size_t got = indices_->pull(ints_, asked);
+            // The common block: every index in the table, no string missing.
+            bool outside = false;
+            for (std::size_t i = 0; i < got; ++i) outside |= static_cast<std::uint64_t>(ints_[i]) >= size;
+            if (!outside && !any_missing_) {
+                const Out* values = values_.data();
+                for (std::size_t i = 0; i < got; ++i) out[made + i] = values[static_cast<std::size_t>(ints_[i])];
+                made += got;
+                if (got < asked) break;
+                continue;
+            }
             for (std::size_t i = 0; i < got; ++i) {
                 const std::int64_t index = ints_[i];
-                if (index >= static_cast<std::int64_t>(table_.size())) {
+                bool missing;
+                if (static_cast<std::uint64_t>(index) < size) {
+                    out[made + i] = values_[static_cast<std::size_t>(index)];
+                    missing = missing_[static_cast<std::size_t>(index)];
+                } else if (index < 0) {
+                    out[made + i] = null_value_;
+                    missing = null_missing_;
+                } else {
                     status_.damaged = true;
                     return made + i;
                 }
-                const StringMeaning* string = index < 0 ? nullptr : &table_[static_cast<std::size_t>(index)];
-                out[made + i] = meaning_(string, row_ + made + i, status_);
+                if (missing) status_.first_not_number = std::min(status_.first_not_number, row_ + made + i);
             }
             made += got;
             if (got < asked) break;
@@ -365,31 +531,56 @@ public:
     }
 
 private:
+    // Indices in runs (as the archive writes group_PDB): one look-up a run.
+    std::size_t pull_runs(Out* out, std::size_t wanted) {
+        const auto size = static_cast<std::uint64_t>(values_.size());
+        const std::size_t made = runs_->runs(out, wanted, [&](std::int64_t index, Out* to, std::size_t count, std::size_t at) {
+            bool missing;
+            if (static_cast<std::uint64_t>(index) < size) {
+                std::fill_n(to, count, values_[static_cast<std::size_t>(index)]);
+                missing = missing_[static_cast<std::size_t>(index)];
+            } else if (index < 0) {
+                std::fill_n(to, count, null_value_);
+                missing = null_missing_;
+            } else {
+                return false;
+            }
+            if (missing) status_.first_not_number = std::min(status_.first_not_number, row_ + at);
+            return true;
+        });
+        row_ += made;
+        return made;
+    }
+
     std::unique_ptr<IntStage> indices_;
-    std::vector<StringMeaning> table_;
+    RunLength* runs_ = nullptr;  // indices_ when they come in runs
+    std::vector<Out> values_;
+    std::vector<unsigned char> missing_;
+    Out null_value_{};
+    bool null_missing_ = false;
+    bool any_missing_ = false;
     DecodeStatus& status_;
-    Meaning meaning_;
     std::size_t row_ = 0;
     std::int64_t ints_[block];
 };
 
-constexpr auto number_meaning = [](const StringMeaning* string, std::size_t row, DecodeStatus& status) {
-    if (string == nullptr || !string->is_number) {
-        status.first_not_number = std::min(status.first_not_number, row);
-        return 0.0f;
-    }
-    return string->number;
+// No number is a NaN, which no number's text gives: so each missing row
+// can be told apart after the first (DecodeStatus::first_not_number).
+constexpr auto number_meaning = [](const StringMeaning* string) {
+    if (string == nullptr || !string->is_number) return std::pair{std::numeric_limits<float>::quiet_NaN(), true};
+    return std::pair{string->number, false};
 };
 
-constexpr auto group_meaning = [](const StringMeaning* string, std::size_t, DecodeStatus&) {
-    return std::int64_t{string != nullptr && string->is_atom_group};
+// A null is no group; no group is a missing value.
+constexpr auto group_meaning = [](const StringMeaning* string) {
+    return std::pair{std::int64_t{string != nullptr && string->is_atom_group}, false};
 };
 
 template <typename Base, typename Out, typename Meaning>
 class StringStage final : public Base {
 public:
-    StringStage(std::unique_ptr<IntStage> indices, std::vector<StringMeaning> table, DecodeStatus& status, Meaning meaning)
-        : lookup_(std::move(indices), std::move(table), status, meaning) {}
+    StringStage(std::unique_ptr<IntStage> indices, const std::vector<StringMeaning>& table, DecodeStatus& status, Meaning meaning)
+        : lookup_(std::move(indices), table, status, meaning) {}
     std::size_t pull(Out* out, std::size_t wanted) override { return lookup_.pull(out, wanted); }
 
 private:
@@ -402,7 +593,7 @@ std::unique_ptr<Base> string_stage(const ColumnEncoding& encoding, EncodedBytes&
     if (!string_table(encoding, table)) return nullptr;
     std::unique_ptr<IntStage> indices = int_stages(encoding.index_chain, 0, bytes, status);
     if (!indices) return nullptr;
-    return std::make_unique<StringStage<Base, Out, Meaning>>(std::move(indices), std::move(table), status, meaning);
+    return std::make_unique<StringStage<Base, Out, Meaning>>(std::move(indices), table, status, meaning);
 }
 
 // A group_PDB column of numbers: no row is ATOM or HETATM.
@@ -438,10 +629,9 @@ std::unique_ptr<NumberStage> number_decoder(const ColumnEncoding& encoding, Enco
         return std::make_unique<FloatBytes>(bytes, outer.type, status);
     if (outer.kind == StepKind::fixed_point) {
         if (!std::isfinite(outer.factor) || outer.factor == 0) return nullptr;
-        const double factor = outer.factor;
-        const float narrow = factor_as_float(factor);
-        return numbers_of(int_stages(chain, 1, bytes, status),
-                          [factor, narrow](std::int64_t k) { return exact_quotient(k, factor, narrow); });
+        std::unique_ptr<IntStage> inner = int_stages(chain, 1, bytes, status);
+        if (!inner) return nullptr;
+        return std::make_unique<FixedPointNumbers>(std::move(inner), outer.factor);
     }
     if (outer.kind == StepKind::interval_quantization) {
         if (outer.num_steps < 2 || !std::isfinite(outer.min) || !std::isfinite(outer.max)) return nullptr;

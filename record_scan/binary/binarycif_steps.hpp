@@ -6,7 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 #include <utility>
 #include <algorithm>
 
@@ -33,6 +35,42 @@ private:
     std::string_view rest_;
 };
 
+// Bytes kept until their column can be decoded, in chunks of a fixed size:
+// they grow as the bytes arrive (never by a claimed length) and are never
+// moved, so that holding a column costs its bytes and no copy of them.
+class HeldChunks {
+public:
+    static constexpr std::size_t chunk_bytes = std::size_t{1} << 16;
+    void append(std::string_view bytes) {
+        while (!bytes.empty()) {
+            if (chunks_.empty() || chunks_.back().size() == chunk_bytes) {
+                chunks_.emplace_back();
+                chunks_.back().reserve(chunk_bytes);
+            }
+            std::string& last = chunks_.back();
+            const std::size_t taken = std::min(bytes.size(), chunk_bytes - last.size());
+            last.append(bytes.data(), taken);
+            bytes.remove_prefix(taken);
+        }
+    }
+    void clear() { chunks_.clear(); }
+    const std::vector<std::string>& chunks() const { return chunks_; }
+
+private:
+    std::vector<std::string> chunks_;  // none empty
+};
+
+// Held bytes, handed out a chunk at a time.
+class HeldPieces final : public EncodedBytes {
+public:
+    explicit HeldPieces(const HeldChunks& held) : chunks_(held.chunks()) {}
+    std::string_view next_piece() override { return at_ < chunks_.size() ? std::string_view(chunks_[at_++]) : std::string_view(); }
+
+private:
+    const std::vector<std::string>& chunks_;
+    std::size_t at_ = 0;
+};
+
 // The bytes of the bin value passing by in the file.
 class PassingBytes final : public EncodedBytes {
 public:
@@ -53,7 +91,9 @@ private:
 struct DecodeStatus {
     static constexpr std::size_t none = ~std::size_t{0};
     bool damaged = false;
-    // The first row whose value is no number (a string that is none, or null).
+    // The first row whose value is no number (a string that is none, or
+    // null); from there on such a row's value is a NaN. Before it, and in
+    // a column without one, a NaN is a value as it stands.
     std::size_t first_not_number = none;
 };
 

@@ -1,6 +1,7 @@
 #include "binary/decoded_rows.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 namespace record_scan {
 namespace {
@@ -21,12 +22,14 @@ bool counts(const RowFilter& filter, const std::int64_t* group, const std::int64
     return group[i] != 0 && (filter.group_mask == nullptr || group_mask[i] == 0);
 }
 
-bool not_number_at(const ColumnStream& stream, std::int64_t row) {
-    return stream.status.first_not_number == static_cast<std::size_t>(row);
+bool not_number_at(const ColumnStream& stream, std::int64_t row, float value) {
+    return static_cast<std::size_t>(row) >= stream.status.first_not_number && std::isnan(value);
 }
 
-bool filter_ended(ColumnStream& axis, const RowFilter& filter) {
+// The axis, its mask and the filter all end here, undamaged.
+bool all_ended(ColumnStream& axis, ColumnStream* mask, const RowFilter& filter) {
     bool whole = ended_whole(axis);
+    if (mask != nullptr) whole = ended_whole(*mask) && whole;
     if (filter.group != nullptr) whole = ended_whole(*filter.group) && whole;
     if (filter.group_mask != nullptr) whole = ended_whole(*filter.group_mask) && whole;
     return whole;
@@ -63,11 +66,23 @@ bool DecodedRows::next_block(AtomXyz* out, std::size_t& count, RowsFound& found)
         found.damaged = true;
         return false;
     }
+    bool plain = !found.incomplete && filter_.group_mask == nullptr;
+    for (int axis = 0; axis < 3; ++axis)
+        plain = plain && masks_[axis] == nullptr && axes_[axis]->status.first_not_number >= static_cast<std::size_t>(row_) + n;
+    if (plain) {  // no value missing in the block: nearly always
+        for (std::size_t i = 0; i < n; ++i) {
+            out[count] = {values_[0][i], values_[1][i], values_[2][i]};
+            count += filter_.group == nullptr || flags_[3][i] != 0;
+        }
+        row_ += static_cast<std::int64_t>(n);
+        rows_left_ -= static_cast<std::int64_t>(n);
+        return true;
+    }
     for (std::size_t i = 0; i < n; ++i, ++row_) {
         if (!counts(filter_, flags_[3], flags_[4], i)) continue;
         bool missing = false;
         for (int axis = 0; axis < 3; ++axis)
-            missing = missing || (masks_[axis] != nullptr && flags_[axis][i] != 0) || not_number_at(*axes_[axis], row_);
+            missing = missing || (masks_[axis] != nullptr && flags_[axis][i] != 0) || not_number_at(*axes_[axis], row_, values_[axis][i]);
         found.incomplete = found.incomplete || missing;
         if (!found.incomplete) out[count++] = {values_[0][i], values_[1][i], values_[2][i]};
     }
@@ -84,7 +99,7 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     const bool counted = rows_ >= 0;
     const std::size_t n = counted ? static_cast<std::size_t>(std::min<std::int64_t>(rows_ - row_, block_rows)) : block_rows;
     if (n == 0) {
-        found.damaged = !filter_ended(axis_, filter_);
+        found.damaged = !all_ended(axis_, mask_, filter_);
         return false;
     }
     const std::size_t got = axis_.numbers->pull(values_, n);
@@ -93,15 +108,31 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
         found.damaged = true;
         return false;
     }
-    for (std::size_t i = 0; i < got; ++i) {
-        if (!counts(filter_, flags_[0], flags_[1], i)) continue;
-        if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i)))
-            found.incomplete = true;
-        out[count++] = values_[i];
+    const std::size_t not_number = axis_.status.first_not_number;
+    const bool plain = mask_ == nullptr && filter_.group_mask == nullptr && not_number >= static_cast<std::size_t>(row_) + got;
+    std::int64_t atom_rows = 0;  // group_PDB gives 0 or 1: the sum counts the rows
+    if (plain && filter_.group != nullptr)
+        for (std::size_t i = 0; i < got; ++i) atom_rows += flags_[0][i];
+    if (plain && filter_.group != nullptr && atom_rows != static_cast<std::int64_t>(got)) {
+        // group_PDB alone decides, without a branch.
+        for (std::size_t i = 0; i < got; ++i) {
+            out[count] = values_[i];
+            count += flags_[0][i] != 0;
+        }
+    } else if (plain) {  // every row counts: nearly always
+        std::copy_n(values_, got, out);
+        count = got;
+    } else {
+        for (std::size_t i = 0; i < got; ++i) {
+            if (!counts(filter_, flags_[0], flags_[1], i)) continue;
+            if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i), values_[i]))
+                found.incomplete = true;
+            out[count++] = values_[i];
+        }
     }
     row_ += static_cast<std::int64_t>(got);
     if (got < n) {  // the stream's end, its length not known before: the filter ends with it
-        found.damaged = !filter_ended(axis_, filter_);
+        found.damaged = !all_ended(axis_, mask_, filter_);
         rows_ = row_;
     }
     return true;

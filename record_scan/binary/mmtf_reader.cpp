@@ -28,10 +28,17 @@ Walk BinaryStructureReader::State::coordinate_list(int axis) {
         fail();
         co_return;
     }
+    // numAtoms given first: a list of another length is damage, found before
+    // decoding what may be billions of values out of a few bytes.
+    if (num_atoms_seen && header.length != num_atoms) {
+        fail();
+        co_return;
+    }
     list_seen[axis] = true;
     list_rows[axis] = header.length;
     const std::uint64_t length = list.length - mmtf_header_bytes;
-    if (way == ReadingWay::records) {
+    // By records, or before numAtoms (its length not yet to be trusted): held.
+    if (way == ReadingWay::records || !num_atoms_seen) {
         list.length = length;
         held.present = hold_bytes(list, held.data);
         if (!held.present) fail();
@@ -58,12 +65,25 @@ Walk BinaryStructureReader::State::finish_mmtf() {
         all_lists = all_lists && list_seen[axis];
         if (list_seen[axis] && list_rows[axis] != num_atoms) fail();
     }
-    if (failed() || num_atoms == 0) co_return;
-    if (!all_lists) {
-        found.incomplete = true;  // atoms without coordinates
+    if (failed()) co_return;
+    if (num_atoms == 0 || !all_lists) {
+        // Nothing to hand out, but damage in what is held fails as it would have streaming.
+        for (int axis = 0; axis < 3 && !failed(); ++axis)
+            if (lists[axis].present) check_held(lists[axis], axis, list_rows[axis], false);
+        if (num_atoms > 0) found.incomplete = true;  // atoms without coordinates
         co_return;
     }
-    if (way != ReadingWay::records) co_return;
+    if (way != ReadingWay::records) {
+        for (int axis = 0; axis < 3; ++axis) {
+            if (!lists[axis].present) continue;  // decoded as it passed
+            ColumnStream values;
+            if (!open(values, lists[axis].encoding, lists[axis].data, static_cast<ColumnRole>(axis))) co_return;
+            DecodedRuns runs(values, nullptr, {}, num_atoms);
+            while (emit_run(runs, axis))
+                if (run_count > 0) co_yield true;
+        }
+        co_return;
+    }
     ColumnStream axes[3];
     ColumnStream* axis_streams[3];
     ColumnStream* no_masks[3] = {};

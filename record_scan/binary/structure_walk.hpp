@@ -13,6 +13,7 @@
 #include "binary/binary_structure_reader.hpp"
 #include "binary/binary_walk.hpp"
 #include "binary/binarycif_encoding.hpp"
+#include "binary/binarycif_steps.hpp"
 #include "binary/decoded_rows.hpp"
 #include "binary/msgpack_reader.hpp"
 
@@ -25,10 +26,10 @@ struct HeldColumn {
     bool has_encoding = false;
     bool has_data = false;
     ColumnEncoding encoding;
-    std::string data;
+    HeldChunks data;
     bool has_mask = false;
     ColumnEncoding mask_encoding;
-    std::string mask_data;
+    HeldChunks mask_data;
     bool mask_has_encoding = false;
     bool mask_has_data = false;
 
@@ -61,9 +62,14 @@ struct BinaryStructureReader::State {
     bool short_text(std::string_view& text);
     bool read_count(std::int64_t& count);
     // Appends the bytes of the bin value whose header was read.
-    bool hold_bytes(const MsgpackHeader& header, std::string& into);
-    bool open(ColumnStream& stream, const ColumnEncoding& encoding, std::string_view data, ColumnRole role);
+    bool hold_bytes(const MsgpackHeader& header, HeldChunks& into);
+    bool open(ColumnStream& stream, const ColumnEncoding& encoding, const HeldChunks& data, ColumnRole role);
     bool open_filter(RowFilter& filter, ColumnStream& group, ColumnStream& group_mask);
+    // Decodes a held coordinate column (with its mask, and the filter when
+    // `filtered`) only to find damage: for a category or file that is
+    // incomplete however it is read, whose other columns may have been
+    // decoded as they passed.
+    void check_held(const HeldColumn& held, int axis, std::int64_t rows, bool filtered);
     bool emit_rows(DecodedRows& rows);
     bool emit_run(DecodedRuns& runs, int axis);
     ScanOutcome final_outcome() const;
@@ -91,6 +97,7 @@ struct BinaryStructureReader::State {
 
     // MMTF.
     std::int64_t num_atoms = 0;
+    bool num_atoms_seen = false;
     bool list_seen[3] = {};
     std::int64_t list_rows[3] = {};
     HeldColumn lists[3];
