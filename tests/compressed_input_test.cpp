@@ -395,4 +395,31 @@ TEST(CompressedInput, DecoderMemoryThatCannotBeHadIsTheReadError) {
     }
 }
 
+// The libraries of bzip2, xz and zstd are opened when such an input comes.
+// One that cannot be loaded, or lacks a function, leaves its format unread
+// (the read message and status 2), while plain and gzip input read as ever.
+TEST(CompressedInput, AFormatWhoseLibraryIsMissingIsTheReadError) {
+    ScratchDir dir;
+    const std::string text = structure(300, 12);
+    const std::string want = reference::boxreach_output(reference::read_bytes(text), {"0", "0", "0"});
+    const std::string plain = dir.write("in.pdb", text);
+    auto hollow_run = [](const std::string& input) {
+        return run_program("/usr/bin/env", {"LD_LIBRARY_PATH=" HOLLOW_LIBRARY_DIR, BOXREACH_PATH, input, "0", "0", "0"});
+    };
+    ProgramRun plain_run = hollow_run(plain);
+    EXPECT_EQ(plain_run.out, want);
+    EXPECT_EQ(plain_run.status, 1);
+    for (Format format : compression_writer::formats) {
+        const char* name = compression_writer::name(format);
+        const std::string input = dir.write(std::string("in.") + name, compression_writer::stream(format, text));
+        ProgramRun usual = run_program(BOXREACH_PATH, {input, "0", "0", "0"});
+        EXPECT_EQ(usual.out, want) << name;
+        EXPECT_EQ(usual.status, 1) << name;
+        ProgramRun hollow = hollow_run(input);
+        const bool own_library = format != Format::gzip;
+        EXPECT_EQ(hollow.out, own_library ? "PDB file can not be read .\n" : want) << name;
+        EXPECT_EQ(hollow.status, own_library ? 2 : 1) << name;
+    }
+}
+
 }  // namespace
