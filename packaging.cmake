@@ -18,6 +18,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The structure-tools authors <${CPACK_PACKAGE_CONTACT}>")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# dpkg-shlibdeps sees only the libraries loaded at start; those of bzip2, xz
+# and zstd are opened when an input needs them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libbz2-1.0, liblzma5, libzstd1")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Left unset, the prefix is /usr for the .deb and the top directory for
 # the tarball.

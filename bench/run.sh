@@ -4,6 +4,7 @@
 # commands of a comparison run side by side in each round.
 #
 #   bench/run.sh [MEGABYTES]        (200 by default)
+#   bench/run.sh compressed         the bzip2, xz and zstd block alone
 #   bench/run.sh binary [KILOATOMS] (the binary-format block alone; 2500 by default)
 #
 # Then many small files, one process each (bench/many_files.sh).
@@ -13,6 +14,7 @@ cd "$(dirname "$0")/.."
 only_binary=no
 if [ "${1:-}" = binary ]; then only_binary=yes; shift; kiloatoms=${1:-2500}; set --; fi
 megabytes=${1:-200}
+[ "$megabytes" != compressed ] || megabytes=0  # the compressed block alone
 rounds=5
 # Peak memory comes from GNU time; without it the report would have blanks.
 [ -x /usr/bin/time ] || { echo "bench/run.sh: /usr/bin/time (GNU time) is missing; scripts/install-deps installs it"; exit 2; }
@@ -48,6 +50,66 @@ rate() { awk -v mb="$1" -v ms="$2" 'BEGIN { printf "%.2f", mb / 1000 / (ms > 0 ?
 peak_kb() {  # peak_kb COMMAND...: maximum resident set size in KB
     { /usr/bin/time -v "$@" 2>&1 >/dev/null || true; } | awk -F': ' '/Maximum resident/ { print $2 }'
 }
+
+# bzip2, xz and zstd, each at its tool's default level, on a 50 MB PDB:
+# boxreach FILE.X against the format's own decompressor alone (Xcat FILE
+# >/dev/null) and against a pipe from it; the report must be the plain
+# file's. Then the memory an xz writer can ask for: -9 (a 64 MiB
+# dictionary) and --lzma2=dict=1536MiB, with what boxreach and xzcat answer
+# when the address space is too small for it. Compressing takes minutes
+# (xz about a minute and a half at each setting).
+compressed_block() {
+    local format compressed decompressor plain_report same size
+    "$helpers/make_structure" pdb 50 "$work/c.pdb"
+    bzip2 -c "$work/c.pdb" >"$work/c.pdb.bz2"
+    xz -c "$work/c.pdb" >"$work/c.pdb.xz"
+    zstd -q -c "$work/c.pdb" >"$work/c.pdb.zst"
+    plain_report=$("$bin/boxreach" "$work/c.pdb" 0 0 0 || true)
+    compressed_run() { "$bin/boxreach" "$compressed" 0 0 0; }
+    decompressor_alone() { "$decompressor" "$compressed"; }
+    decompressor_pipe() { "$decompressor" "$compressed" | "$bin/boxreach" - 0 0 0; }
+    for format in bz2:bzcat xz:xzcat zst:zstdcat; do
+        compressed="$work/c.pdb.${format%%:*}" decompressor=${format##*:}
+        cat "$compressed" >/dev/null
+        race compressed_run decompressor_alone decompressor_pipe
+        same=NO
+        if [ -n "$plain_report" ] && [ "$(compressed_run || true)" = "$plain_report" ] &&
+            [ "$(decompressor_pipe || true)" = "$plain_report" ]; then same=yes; fi
+        echo "boxreach on a 50 MB PDB as .${format%%:*} ($(( $(stat -c %s "$compressed") / 1000000 )) MB), best of $rounds:"
+        echo "  boxreach FILE            ${best[compressed_run]} ms  ($(ratio "${best[compressed_run]}" "${best[decompressor_alone]}") x $decompressor alone," \
+             "$(ratio "${best[decompressor_pipe]}" "${best[compressed_run]}") x faster than $decompressor | boxreach)"
+        echo "  $decompressor FILE >/dev/null  ${best[decompressor_alone]} ms"
+        echo "  $decompressor | boxreach -   ${best[decompressor_pipe]} ms"
+        echo "  peak memory: boxreach $(peak_kb "$bin/boxreach" "$compressed" 0 0 0) KB," \
+             "$decompressor $(peak_kb "$decompressor" "$compressed") KB, boxreach on the plain file $(peak_kb "$bin/boxreach" "$work/c.pdb" 0 0 0) KB"
+        echo "  same report as the plain file, read directly and through the pipe: $same"
+    done
+    rm -f "$work/c.pdb.bz2" "$work/c.pdb.zst"
+    xz -9 -c "$work/c.pdb" >"$work/c9.pdb.xz"
+    xz --lzma2=dict=1536MiB -c "$work/c.pdb" >"$work/cbig.pdb.xz"
+    echo "xz dictionaries, the same 50 MB PDB (a dictionary larger than the text is touched only as far as the text):"
+    for format in c.pdb.xz:-6:16384 c9.pdb.xz:-9:32768 cbig.pdb.xz:--lzma2=dict=1536MiB:1048576; do
+        IFS=: read -r compressed setting size <<<"$format"
+        compressed=$work/$compressed
+        echo "  xz $setting: peak memory boxreach $(peak_kb "$bin/boxreach" "$compressed" 0 0 0) KB," \
+             "xzcat $(peak_kb xzcat "$compressed") KB; same report: $([ "$(compressed_run || true)" = "$plain_report" ] && echo yes || echo NO)"
+        echo "    under ulimit -v $size: boxreach answers '$(limited "$size" "$bin/boxreach" "$compressed" 0 0 0)'," \
+             "xzcat '$(limited "$size" sh -c 'xzcat "$1" >/dev/null' sh "$compressed")'"
+    done
+    rm -f "$work"/c*.pdb*
+}
+
+limited() {  # limited KB COMMAND...: its output, on one line, and status under ulimit -v KB
+    local status=0 out
+    out=$(ulimit -v "$1"; shift; "$@" 2>&1) || status=$?
+    out=${out%$'\n'}
+    printf '%s, status %s' "${out//$'\n'/ | }" "$status"
+}
+
+if [ "${1:-}" = compressed ]; then
+    compressed_block
+    exit 0
+fi
 
 # Archive-style BinaryCIF against the same atoms as archive-style mmCIF
 # text: both tools, the same report and rows, and peak memory on the
@@ -141,7 +203,10 @@ echo "  wc -l      ${best[wc_cif]} ms"
 echo "  boxreach   ${best[cif_run]} ms  ($(rate "$megabytes" "${best[cif_run]}") GB/s," \
      "$(ratio "${best[cif_run]}" "${best[wc_cif]}") x wc -l)"
 
+
 rm -f "$work/in.pdb" "$work/in.pqr" "$work/in.pdb.gz" "$work/in.cif"
+echo
+compressed_block
 echo
 echo "peak resident memory, 20 MB and 1000 MB inputs:"
 for size in 20 1000; do

@@ -2,10 +2,11 @@
 // checked by the library. A stream's blocks need about 3.6 MB at -9 (four
 // bytes per byte of block, 900 kB at most) in the library's fast mode; its
 // small mode saves a third of that at half the speed, which the tools'
-// memory does not need.
+// memory does not need. The library is loaded on the first bzip2 input.
 #include <bzlib.h>
 
 #include "input/decoder.hpp"
+#include "input/shared_library.hpp"
 
 namespace record_scan {
 namespace {
@@ -13,9 +14,28 @@ namespace {
 constexpr int fast_mode = 0;
 constexpr int quiet = 0;
 
+struct Bzip2Library {
+    decltype(&BZ2_bzDecompressInit) decompress_init = nullptr;
+    decltype(&BZ2_bzDecompress) decompress = nullptr;
+    decltype(&BZ2_bzDecompressEnd) decompress_end = nullptr;
+};
+
+// Null when the library cannot be loaded: then every bzip2 input is unread.
+const Bzip2Library* bzip2_library() {
+    static const Bzip2Library* const loaded = []() -> const Bzip2Library* {
+        static const SharedLibrary library(BZIP2_SONAME);
+        static Bzip2Library functions;
+        bool bound = library.bind(functions.decompress_init, "BZ2_bzDecompressInit") &&
+                     library.bind(functions.decompress, "BZ2_bzDecompress") &&
+                     library.bind(functions.decompress_end, "BZ2_bzDecompressEnd");
+        return bound ? &functions : nullptr;
+    }();
+    return loaded;
+}
+
 class Bzip2Decoder final : public Decoder {
 public:
-    Bzip2Decoder() = default;
+    Bzip2Decoder() : library_(bzip2_library()) {}
     ~Bzip2Decoder() override { end(); }
     Bzip2Decoder(const Bzip2Decoder&) = delete;
     Bzip2Decoder& operator=(const Bzip2Decoder&) = delete;
@@ -26,7 +46,7 @@ public:
         char* next = stream_.next_in;
         unsigned left = stream_.avail_in;
         end();
-        ready_ = BZ2_bzDecompressInit(&stream_, quiet, fast_mode) == BZ_OK;
+        ready_ = library_ != nullptr && library_->decompress_init(&stream_, quiet, fast_mode) == BZ_OK;
         stream_.next_in = next;
         stream_.avail_in = left;
     }
@@ -42,7 +62,7 @@ public:
         if (!ready_) return {0, Status::damaged};
         stream_.next_out = into;
         stream_.avail_out = static_cast<unsigned>(capacity);
-        int result = BZ2_bzDecompress(&stream_);
+        int result = library_->decompress(&stream_);
         std::size_t produced = capacity - stream_.avail_out;
         if (result == BZ_STREAM_END) return {produced, Status::stream_ended};
         if (result == BZ_OK) return {produced, Status::decoding};
@@ -51,10 +71,11 @@ public:
 
 private:
     void end() {
-        if (ready_) BZ2_bzDecompressEnd(&stream_);
+        if (ready_) library_->decompress_end(&stream_);
         ready_ = false;
     }
 
+    const Bzip2Library* library_;
     bz_stream stream_{};
     bool ready_ = false;
 };

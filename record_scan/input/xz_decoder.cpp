@@ -9,30 +9,53 @@
 // 1.5 GiB). No limit is set, as xz sets none when it decompresses: a file is
 // read if the machine has the memory, and refused with the read error when
 // the allocation fails. The dictionary is filled in order, so only as much
-// of it as the text holds is ever touched.
+// of it as the text holds is ever touched. The library is loaded on the
+// first xz input.
 #include <lzma.h>
 
 #include <cstdint>
 
 #include "input/decoder.hpp"
+#include "input/shared_library.hpp"
 
 namespace record_scan {
 namespace {
+
+struct XzLibrary {
+    decltype(&lzma_stream_decoder) stream_decoder = nullptr;
+    decltype(&lzma_code) code = nullptr;
+    decltype(&lzma_end) end = nullptr;
+};
+
+// Null when the library cannot be loaded: then every xz input is unread.
+const XzLibrary* xz_library() {
+    static const XzLibrary* const loaded = []() -> const XzLibrary* {
+        static const SharedLibrary library(LZMA_SONAME);
+        static XzLibrary functions;
+        bool bound = library.bind(functions.stream_decoder, "lzma_stream_decoder") &&
+                     library.bind(functions.code, "lzma_code") && library.bind(functions.end, "lzma_end");
+        return bound ? &functions : nullptr;
+    }();
+    return loaded;
+}
 
 constexpr std::uint64_t no_memory_limit = UINT64_MAX;
 constexpr std::uint32_t decoder_flags = LZMA_CONCATENATED | LZMA_TELL_UNSUPPORTED_CHECK;
 
 class XzDecoder final : public Decoder {
 public:
-    XzDecoder() = default;
-    ~XzDecoder() override { lzma_end(&stream_); }
+    XzDecoder() : library_(xz_library()) {}
+    ~XzDecoder() override {
+        if (library_ != nullptr) library_->end(&stream_);
+    }
     XzDecoder(const XzDecoder&) = delete;
     XzDecoder& operator=(const XzDecoder&) = delete;
 
     void start_stream() override {
         const std::uint8_t* next = stream_.next_in;
         std::size_t left = stream_.avail_in;
-        ready_ = lzma_stream_decoder(&stream_, no_memory_limit, decoder_flags) == LZMA_OK;
+        ready_ = library_ != nullptr &&
+                 library_->stream_decoder(&stream_, no_memory_limit, decoder_flags) == LZMA_OK;
         stream_.next_in = next;
         stream_.avail_in = left;
     }
@@ -50,7 +73,7 @@ public:
         stream_.avail_out = capacity;
         // Told that the input has ended, the decoder judges the padding and
         // whether the last stream is whole.
-        lzma_ret result = lzma_code(&stream_, input_ended ? LZMA_FINISH : LZMA_RUN);
+        lzma_ret result = library_->code(&stream_, input_ended ? LZMA_FINISH : LZMA_RUN);
         std::size_t produced = capacity - stream_.avail_out;
         if (result == LZMA_STREAM_END) return {produced, Status::stream_ended};
         if (result == LZMA_OK) return {produced, Status::decoding};
@@ -58,6 +81,7 @@ public:
     }
 
 private:
+    const XzLibrary* library_;
     lzma_stream stream_ = LZMA_STREAM_INIT;
     bool ready_ = false;
 };

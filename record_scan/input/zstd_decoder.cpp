@@ -8,27 +8,60 @@
 // every window the format allows is accepted, as for xz dictionaries: a
 // file is read if the machine has the memory, and refused with the read
 // error when the allocation fails. The window fills in order, so only as
-// much of it as the text holds is ever touched.
+// much of it as the text holds is ever touched. The library is loaded on
+// the first zstd input.
 #include <zstd.h>
 
 #include "input/decoder.hpp"
+#include "input/shared_library.hpp"
 
 namespace record_scan {
 namespace {
 
+struct ZstdLibrary {
+    decltype(&ZSTD_createDCtx) create = nullptr;
+    decltype(&ZSTD_freeDCtx) free = nullptr;
+    decltype(&ZSTD_dParam_getBounds) bounds = nullptr;
+    decltype(&ZSTD_DCtx_setParameter) set_parameter = nullptr;
+    decltype(&ZSTD_DCtx_reset) reset = nullptr;
+    decltype(&ZSTD_decompressStream) decompress_stream = nullptr;
+    decltype(&ZSTD_isError) is_error = nullptr;
+};
+
+// Null when the library cannot be loaded: then every zstd input is unread.
+const ZstdLibrary* zstd_library() {
+    static const ZstdLibrary* const loaded = []() -> const ZstdLibrary* {
+        static const SharedLibrary library(ZSTD_SONAME);
+        static ZstdLibrary functions;
+        bool bound = library.bind(functions.create, "ZSTD_createDCtx") &&
+                     library.bind(functions.free, "ZSTD_freeDCtx") &&
+                     library.bind(functions.bounds, "ZSTD_dParam_getBounds") &&
+                     library.bind(functions.set_parameter, "ZSTD_DCtx_setParameter") &&
+                     library.bind(functions.reset, "ZSTD_DCtx_reset") &&
+                     library.bind(functions.decompress_stream, "ZSTD_decompressStream") &&
+                     library.bind(functions.is_error, "ZSTD_isError");
+        return bound ? &functions : nullptr;
+    }();
+    return loaded;
+}
+
 class ZstdDecoder final : public Decoder {
 public:
-    ZstdDecoder() : context_(ZSTD_createDCtx()) {
-        ZSTD_bounds largest = ZSTD_dParam_getBounds(ZSTD_d_windowLogMax);
-        if (context_ != nullptr && !ZSTD_isError(largest.error))
-            ZSTD_DCtx_setParameter(context_, ZSTD_d_windowLogMax, largest.upperBound);
+    ZstdDecoder() : library_(zstd_library()) {
+        if (library_ == nullptr) return;
+        context_ = library_->create();
+        ZSTD_bounds largest = library_->bounds(ZSTD_d_windowLogMax);
+        if (context_ != nullptr && !library_->is_error(largest.error))
+            library_->set_parameter(context_, ZSTD_d_windowLogMax, largest.upperBound);
     }
-    ~ZstdDecoder() override { ZSTD_freeDCtx(context_); }
+    ~ZstdDecoder() override {
+        if (context_ != nullptr) library_->free(context_);
+    }
     ZstdDecoder(const ZstdDecoder&) = delete;
     ZstdDecoder& operator=(const ZstdDecoder&) = delete;
 
     void start_stream() override {
-        if (context_ != nullptr) ZSTD_DCtx_reset(context_, ZSTD_reset_session_only);
+        if (context_ != nullptr) library_->reset(context_, ZSTD_reset_session_only);
     }
 
     void give_input(const std::uint8_t* bytes, std::size_t count) override {
@@ -40,14 +73,15 @@ public:
     Step decode(char* into, std::size_t capacity, bool /*input_ended*/) override {
         if (context_ == nullptr) return {0, Status::damaged};
         ZSTD_outBuffer output{into, capacity, 0};
-        std::size_t result = ZSTD_decompressStream(context_, &output, &input_);
-        if (ZSTD_isError(result)) return {0, Status::damaged};
+        std::size_t result = library_->decompress_stream(context_, &output, &input_);
+        if (library_->is_error(result)) return {0, Status::damaged};
         // 0: a frame (or a skippable frame) is decoded and handed out whole.
         return {output.pos, result == 0 ? Status::stream_ended : Status::decoding};
     }
 
 private:
-    ZSTD_DCtx* context_;
+    const ZstdLibrary* library_;
+    ZSTD_DCtx* context_ = nullptr;
     ZSTD_inBuffer input_{nullptr, 0, 0};
 };
 
