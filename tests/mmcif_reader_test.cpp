@@ -404,6 +404,42 @@ TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
 #endif
 }
 
+// Coordinates of every shape, the "%8.3f" words the fast row reading takes
+// in one go among them, in rows of one line: the readings of every kernel
+// against the reference, and the two builds step by step.
+TEST(CifLoopLines, CoordinateWordsOfEveryShape) {
+    const char* words[] = {"1.000", "-1.000", "0.000", "-0.000", "9999.999", "-999.999", "1234.567",
+                           "-1234.567", "12345.678", "1.5", "1.", ".500", "1.0000", "01.000", "-01.000",
+                           "0001.000", "00000.000", "+1.000", "1e3", "1.000e1", "12.5(3)", "'1.000'",
+                           "\"-2.000\"", "1-2.000", "--1.000", "-", ".", "?", "1.2.3", "1.00a", "A.000",
+                           "-.500", "7.250", "-88.125"};
+    const std::size_t count = std::size(words);
+    std::mt19937 random(16);
+    std::string rows;
+    // Each word in each place beside shaped ones, then random triples.
+    for (std::size_t i = 0; i < count * 3 + 300; ++i) {
+        const char* xyz[3] = {"1.000", "-22.500", "333.125"};
+        if (i < count * 3) {
+            xyz[i % 3] = words[i / 3];
+        } else {
+            for (const char*& word : xyz) word = words[random() % count];
+        }
+        rows += std::string(i % 5 == 0 ? "HETATM" : "ATOM") + " " + std::to_string(i) + " " + xyz[0] + " " +
+                xyz[1] + (i % 2 ? "  " : " ") + xyz[2] + " 1.00\n";
+    }
+    const std::vector<std::string> names = {"_atom_site.group_PDB", "_atom_site.id", "_atom_site.Cartn_x",
+                                            "_atom_site.Cartn_y", "_atom_site.Cartn_z", "_atom_site.occupancy"};
+    std::string text = "data_t\nloop_\n";
+    for (const std::string& name : names) text += name + "\n";
+    expect_reference_answer("coordinate words", text + rows, 16);
+#if defined(__x86_64__)
+    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) != record_scan::read_loop_lines_portable) {
+        EXPECT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
+                  fast_steps(record_scan::read_loop_lines_portable, names, rows));
+    }
+#endif
+}
+
 TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
     std::mt19937 random(3);
     const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b";

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fixed_point_avx2.hpp"
 #include "mmcif/cif_loop_lines.hpp"
 #include "mmcif/cif_loop_lines_shared.hpp"
 
@@ -63,6 +64,38 @@ LOOP_LINES_FUNCTION unsigned count_bits(std::uint64_t bits) {
 // The offset of set bit `k` (from 0) of `bits`; 64 when there are fewer.
 LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
     return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k & 63), bits)));
+}
+
+// Nearly every coordinate is a bare word written "%8.3f", the blanks
+// before it left out: each is moved to the end of an 8-byte field, blanks
+// put before it, and the three are judged and read at once. Any other
+// value, or a longer one, is read on its own as the portable build reads it.
+LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
+    constexpr std::uint64_t blanks = 0x2020202020202020u;
+    std::uint64_t fields[3];
+    bool short_bare = true;
+    for (unsigned axis = 0; axis < 3; ++axis) {
+        const CifValue& value = values[axis];
+        short_bare &= (value.quoting == CifQuoting::bare) & (value.length - 1 < 8);
+        std::uint64_t word;
+        std::memcpy(&word, value.data, sizeof word);
+        // Bytes to put before the value; any count will do when it is too long.
+        const unsigned lead_bits = 8 * ((8 - static_cast<unsigned>(value.length)) & 7);
+        fields[axis] = (word << lead_bits) | (blanks & ((std::uint64_t{1} << lead_bits) - 1));
+    }
+    // Byte 24, after Z, is a blank: the word ended there.
+    const __m256i text = _mm256_set_epi64x(static_cast<long long>(blanks), static_cast<long long>(fields[2]),
+                                           static_cast<long long>(fields[1]), static_cast<long long>(fields[0]));
+    AtomXyz atom;
+    if (fixed_point_avx2::read_three_fields(text, atom) & short_bare) [[likely]] {
+        xyz[0] = atom.x;
+        xyz[1] = atom.y;
+        xyz[2] = atom.z;
+        return 7;
+    }
+    unsigned numbers = 0;
+    for (unsigned axis = 0; axis < 3; ++axis) numbers |= unsigned{read_coordinate(values[axis], xyz[axis])} << axis;
+    return numbers;
 }
 
 #include "mmcif/cif_loop_lines_body.inc"
