@@ -43,16 +43,38 @@ AVX2_FUNCTION bool read_fields(const char* fields, AtomXyz& atom) {
 
 }  // namespace
 
+// The line feeds of 64 bytes at `at`, one bit each.
+AVX2_FUNCTION std::uint64_t line_feeds(const char* at) {
+    return bytes_equal(load(at), '\n') | std::uint64_t{bytes_equal(load(at + 32), '\n')} << 32;
+}
+
 [[gnu::target("avx2")]] PlainRun read_plain_lines_avx2(const char* text, std::size_t size,
                                                          AtomXyz* atoms, std::size_t capacity) {
     static_assert(longest_plain_line == 96 && plain_lines_lookahead >= 96);
     // The first byte after Z; a shorter record is left to the exact reader.
     constexpr unsigned z_end = 54;
+    // The line feeds come from a map of 64 bytes at a time, taken ahead of
+    // the lines: each line's end is the next bit, not a search that must
+    // wait for the end of the line before. Near the end of the bytes, where
+    // a whole 64 would reach past them, each line is searched on its own.
+    std::size_t base = 0;                  // where the map's 64 bytes begin
+    std::uint64_t feeds = size >= 64 ? line_feeds(text) : 0;  // those not yet passed
     PlainRun run;
     while (run.records < capacity && size - run.bytes >= plain_lines_lookahead) {
         const char* line = text + run.bytes;
-        const unsigned line_feed = first_line_feed(line);
-        if (line_feed == longest_plain_line) break;
+        while (feeds == 0 && base + 128 <= size) {
+            base += 64;
+            feeds = line_feeds(text + base);
+        }
+        unsigned line_feed;
+        if (feeds != 0) {
+            line_feed = static_cast<unsigned>(base + static_cast<std::size_t>(__builtin_ctzll(feeds)) - run.bytes);
+            feeds &= feeds - 1;
+            if (line_feed >= longest_plain_line) break;
+        } else {
+            line_feed = first_line_feed(line);
+            if (line_feed == longest_plain_line) break;
+        }
         if (begins_atom_record(line)) {
             if (line_feed < z_end || !read_fields(line + 30, atoms[run.records])) break;
             ++run.records;
