@@ -456,4 +456,27 @@ TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
     }
 }
 
+// The AVX2 build's classes by table look-up, over every byte value in
+// every place and over random windows of the bytes that matter.
+TEST(CifLoopLines, Avx2ByteClassesAgreeWithTheBytewiseReading) {
+    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
+        GTEST_SKIP() << "this machine runs only the portable build";
+#if defined(__x86_64__)
+    std::mt19937 random(7);
+    const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b\x00\x20\xa0\x8a\x2f\x5f\x6f\x7d";
+    char window[64];
+    for (int i = 0; i < 20000; ++i) {
+        for (std::size_t k = 0; k < sizeof window; ++k)
+            window[k] = i < 256 ? static_cast<char>(i + k * 7) : alphabet[random() % (sizeof alphabet - 1)];
+        record_scan::CifByteMasks fast = record_scan::classify_cif_bytes_avx2(window);
+        record_scan::CifByteMasks plain = record_scan::classify_cif_bytes_portable(window);
+        ASSERT_EQ(fast.blank, plain.blank) << i;
+        ASSERT_EQ(fast.special, plain.special) << i;
+        ASSERT_EQ(fast.quote, plain.quote) << i;
+        ASSERT_EQ(fast.underscore, plain.underscore) << i;
+        ASSERT_EQ(fast.line_feed, plain.line_feed) << i;
+    }
+#endif
+}
+
 }  // namespace
