@@ -96,6 +96,22 @@ TEST(CifTokenizer, CutsTextsInPiecesOfEverySize) {
             ASSERT_EQ(tokens_of(c.text, piece), c.tokens) << c.name << ", pieces of " << piece;
 }
 
+// Bare tokens of every length up to 40, of bytes that are white space's
+// near misses (one bit away, or with the top bit set), ended by each kind of
+// white space at every place, in pieces of every size.
+TEST(CifTokenizer, BareTokensEndAtTheFirstWhiteSpace) {
+    const std::string bytes = "ab09.-\x08\x0b\x0c\x0e\x1f\x21\x2a\x2d\x7f\x80\x89\x8a\x8d\xa0\xff";
+    for (std::size_t length = 1; length <= 40; ++length) {
+        for (char blank : {' ', '\t', '\n', '\r'}) {
+            std::string token;
+            for (std::size_t i = 0; i < length; ++i) token += bytes[(i * 7 + length) % bytes.size()];
+            const std::string text = token + blank + "x";
+            for (std::size_t piece = 1; piece <= text.size(); ++piece)
+                ASSERT_EQ(tokens_of(text, piece), "V:" + token + "|V:x|") << length << ", pieces of " << piece;
+        }
+    }
+}
+
 // ---- numbers ---------------------------------------------------------------
 
 // The number as the whole-text reference reads it.
