@@ -96,6 +96,22 @@ TEST(CifTokenizer, CutsTextsInPiecesOfEverySize) {
             ASSERT_EQ(tokens_of(c.text, piece), c.tokens) << c.name << ", pieces of " << piece;
 }
 
+// Bare tokens of every length up to 40, of bytes that are white space's
+// near misses (one bit away, or with the top bit set), ended by each kind of
+// white space at every place, in pieces of every size.
+TEST(CifTokenizer, BareTokensEndAtTheFirstWhiteSpace) {
+    const std::string bytes = "ab09.-\x08\x0b\x0c\x0e\x1f\x21\x2a\x2d\x7f\x80\x89\x8a\x8d\xa0\xff";
+    for (std::size_t length = 1; length <= 40; ++length) {
+        for (char blank : {' ', '\t', '\n', '\r'}) {
+            std::string token;
+            for (std::size_t i = 0; i < length; ++i) token += bytes[(i * 7 + length) % bytes.size()];
+            const std::string text = token + blank + "x";
+            for (std::size_t piece = 1; piece <= text.size(); ++piece)
+                ASSERT_EQ(tokens_of(text, piece), "V:" + token + "|V:x|") << length << ", pieces of " << piece;
+        }
+    }
+}
+
 // ---- numbers ---------------------------------------------------------------
 
 // The number as the whole-text reference reads it.
@@ -404,6 +420,42 @@ TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
 #endif
 }
 
+// Coordinates of every shape, the "%8.3f" words the fast row reading takes
+// in one go among them, in rows of one line: the readings of every kernel
+// against the reference, and the two builds step by step.
+TEST(CifLoopLines, CoordinateWordsOfEveryShape) {
+    const char* words[] = {"1.000", "-1.000", "0.000", "-0.000", "9999.999", "-999.999", "1234.567",
+                           "-1234.567", "12345.678", "1.5", "1.", ".500", "1.0000", "01.000", "-01.000",
+                           "0001.000", "00000.000", "+1.000", "1e3", "1.000e1", "12.5(3)", "'1.000'",
+                           "\"-2.000\"", "1-2.000", "--1.000", "-", ".", "?", "1.2.3", "1.00a", "A.000",
+                           "-.500", "7.250", "-88.125"};
+    const std::size_t count = std::size(words);
+    std::mt19937 random(16);
+    std::string rows;
+    // Each word in each place beside shaped ones, then random triples.
+    for (std::size_t i = 0; i < count * 3 + 300; ++i) {
+        const char* xyz[3] = {"1.000", "-22.500", "333.125"};
+        if (i < count * 3) {
+            xyz[i % 3] = words[i / 3];
+        } else {
+            for (const char*& word : xyz) word = words[random() % count];
+        }
+        rows += std::string(i % 5 == 0 ? "HETATM" : "ATOM") + " " + std::to_string(i) + " " + xyz[0] + " " +
+                xyz[1] + (i % 2 ? "  " : " ") + xyz[2] + " 1.00\n";
+    }
+    const std::vector<std::string> names = {"_atom_site.group_PDB", "_atom_site.id", "_atom_site.Cartn_x",
+                                            "_atom_site.Cartn_y", "_atom_site.Cartn_z", "_atom_site.occupancy"};
+    std::string text = "data_t\nloop_\n";
+    for (const std::string& name : names) text += name + "\n";
+    expect_reference_answer("coordinate words", text + rows, 16);
+#if defined(__x86_64__)
+    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) != record_scan::read_loop_lines_portable) {
+        EXPECT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
+                  fast_steps(record_scan::read_loop_lines_portable, names, rows));
+    }
+#endif
+}
+
 TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
     std::mt19937 random(3);
     const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b";
@@ -418,6 +470,29 @@ TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
         ASSERT_EQ(fast.underscore, plain.underscore);
         ASSERT_EQ(fast.line_feed, plain.line_feed);
     }
+}
+
+// The AVX2 build's classes by table look-up, over every byte value in
+// every place and over random windows of the bytes that matter.
+TEST(CifLoopLines, Avx2ByteClassesAgreeWithTheBytewiseReading) {
+    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
+        GTEST_SKIP() << "this machine runs only the portable build";
+#if defined(__x86_64__)
+    std::mt19937 random(7);
+    const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b\x00\x20\xa0\x8a\x2f\x5f\x6f\x7d";
+    char window[64];
+    for (int i = 0; i < 20000; ++i) {
+        for (std::size_t k = 0; k < sizeof window; ++k)
+            window[k] = i < 256 ? static_cast<char>(i + k * 7) : alphabet[random() % (sizeof alphabet - 1)];
+        record_scan::CifByteMasks fast = record_scan::classify_cif_bytes_avx2(window);
+        record_scan::CifByteMasks plain = record_scan::classify_cif_bytes_portable(window);
+        ASSERT_EQ(fast.blank, plain.blank) << i;
+        ASSERT_EQ(fast.special, plain.special) << i;
+        ASSERT_EQ(fast.quote, plain.quote) << i;
+        ASSERT_EQ(fast.underscore, plain.underscore) << i;
+        ASSERT_EQ(fast.line_feed, plain.line_feed) << i;
+    }
+#endif
 }
 
 }  // namespace

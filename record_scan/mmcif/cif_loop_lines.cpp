@@ -73,6 +73,12 @@ unsigned select_bit(std::uint64_t bits, unsigned k) {
     return bits == 0 ? 64 : static_cast<unsigned>(std::countr_zero(bits));
 }
 
+unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
+    unsigned numbers = 0;
+    for (unsigned axis = 0; axis < 3; ++axis) numbers |= unsigned{read_coordinate(values[axis], xyz[axis])} << axis;
+    return numbers;
+}
+
 #define LOOP_LINES_FUNCTION inline
 #include "mmcif/cif_loop_lines_body.inc"
 #undef LOOP_LINES_FUNCTION

@@ -59,5 +59,8 @@ struct CifByteMasks {
 };
 CifByteMasks classify_cif_bytes(const char* window);
 CifByteMasks classify_cif_bytes_portable(const char* window);  // the same, a byte at a time
+#if defined(__x86_64__)
+CifByteMasks classify_cif_bytes_avx2(const char* window);  // only where the AVX2 kernel runs
+#endif
 
 }  // namespace record_scan

@@ -9,8 +9,11 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
+#include <initializer_list>
 #include <cstring>
 
+#include "fixed_point_avx2.hpp"
 #include "mmcif/cif_loop_lines.hpp"
 #include "mmcif/cif_loop_lines_shared.hpp"
 
@@ -27,19 +30,45 @@ LOOP_LINES_FUNCTION std::uint64_t bytes_of(__m256i low_half_matches, __m256i hig
            std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(high_half_matches))} << 32;
 }
 
+// The bytes of a class whose members all differ in their low four bits,
+// in one table look-up: each byte is compared with the member its low bits
+// name (0xff, which no byte below 0x80 equals, where none does; a byte of
+// 0x80 or more looks up 0, which it is not).
+LOOP_LINES_FUNCTION __m256i in_class(__m256i bytes, __m256i members_by_low_bits) {
+    return _mm256_cmpeq_epi8(bytes, _mm256_shuffle_epi8(members_by_low_bits, bytes));
+}
+
+// A table for in_class: `members` at the places of their low four bits.
+constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) {
+    std::array<char, 16> table{};
+    for (char& entry : table) entry = static_cast<char>(0xff);
+    for (char member : members) table[static_cast<unsigned char>(member) & 15] = member;
+    return table;
+}
+
+LOOP_LINES_FUNCTION __m256i table_of(const std::array<char, 16>& t) {
+    return _mm256_setr_epi8(t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11], t[12], t[13],
+                            t[14], t[15], t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11],
+                            t[12], t[13], t[14], t[15]);
+}
+
+constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
+constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
+
 LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
     __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),
                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32))};
+    // White space and the special bytes each differ in their low four bits.
+    const __m256i blanks = table_of(blank_table);
+    const __m256i specials = table_of(special_table);
     __m256i blank[2], special[2], quote[2], under[2], line_feed[2];
     for (int i = 0; i < 2; ++i) {
         __m256i v = halves[i];
         line_feed[i] = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'));
-        blank[i] = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(' ')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\t'))),
-            _mm256_or_si256(line_feed[i], _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
+        blank[i] = in_class(v, blanks);
         under[i] = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('_'));
         quote[i] = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')));
-        special[i] = _mm256_or_si256(_mm256_or_si256(quote[i], _mm256_cmpeq_epi8(v, _mm256_set1_epi8('#'))), under[i]);
+        special[i] = in_class(v, specials);
     }
     return {bytes_of(blank[0], blank[1]), bytes_of(special[0], special[1]), bytes_of(quote[0], quote[1]),
             bytes_of(under[0], under[1]), bytes_of(line_feed[0], line_feed[1])};
@@ -65,6 +94,38 @@ LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
     return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k & 63), bits)));
 }
 
+// Nearly every coordinate is a bare word written "%8.3f", the blanks
+// before it left out: each is moved to the end of an 8-byte field, blanks
+// put before it, and the three are judged and read at once. Any other
+// value, or a longer one, is read on its own as the portable build reads it.
+LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
+    constexpr std::uint64_t blanks = 0x2020202020202020u;
+    std::uint64_t fields[3];
+    bool short_bare = true;
+    for (unsigned axis = 0; axis < 3; ++axis) {
+        const CifValue& value = values[axis];
+        short_bare &= (value.quoting == CifQuoting::bare) & (value.length - 1 < 8);
+        std::uint64_t word;
+        std::memcpy(&word, value.data, sizeof word);
+        // Bytes to put before the value; any count will do when it is too long.
+        const unsigned lead_bits = 8 * ((8 - static_cast<unsigned>(value.length)) & 7);
+        fields[axis] = (word << lead_bits) | (blanks & ((std::uint64_t{1} << lead_bits) - 1));
+    }
+    // Byte 24, after Z, is a blank: the word ended there.
+    const __m256i text = _mm256_set_epi64x(static_cast<long long>(blanks), static_cast<long long>(fields[2]),
+                                           static_cast<long long>(fields[1]), static_cast<long long>(fields[0]));
+    AtomXyz atom;
+    if (fixed_point_avx2::read_three_fields(text, atom) & short_bare) [[likely]] {
+        xyz[0] = atom.x;
+        xyz[1] = atom.y;
+        xyz[2] = atom.z;
+        return 7;
+    }
+    unsigned numbers = 0;
+    for (unsigned axis = 0; axis < 3; ++axis) numbers |= unsigned{read_coordinate(values[axis], xyz[axis])} << axis;
+    return numbers;
+}
+
 #include "mmcif/cif_loop_lines_body.inc"
 #undef LOOP_LINES_FUNCTION
 
@@ -74,6 +135,10 @@ LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] LoopLines read_loop_lines_avx2(LoopLinePosition& at, const char* end,
                                                                          AtomSiteLoop* rows, OutcomeQueue& out) {
     return avx2::read_lines(at, end, rows, out);
+}
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] CifByteMasks classify_cif_bytes_avx2(const char* window) {
+    return avx2::classify(window);
 }
 
 }  // namespace record_scan
