@@ -175,15 +175,53 @@ std::int64_t wrapping_add(std::int64_t a, std::int64_t b) {
     return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
 }
 
-// IntegerPacking: a run of limit values and the value after them make one value.
-class Unpacking final : public IntStage {
+// IntegerPacking: a run of limit values and the value after them make one
+// value. What both of its readings share: the limits, the sum of a run,
+// and whether the values came out whole and as many as the step says.
+class PackedSums {
 public:
-    Unpacking(std::unique_ptr<IntStage> inner, const EncodingStep& step, DecodeStatus& status)
-        : input_(std::move(inner)), status_(status), expected_(step.src_size) {
+    explicit PackedSums(const EncodingStep& step) : expected_(step.src_size) {
         const bool two = step.byte_count == 2;
         upper_ = step.is_unsigned ? (two ? 0xffff : 0xff) : (two ? 0x7fff : 0x7f);
         lower_ = step.is_unsigned ? upper_ : (two ? -0x8000 : -0x80);
     }
+    bool is_limit(std::int64_t value) const { return value == upper_ || value == lower_; }
+    bool pending() const { return pending_; }
+    std::int64_t upper() const { return upper_; }
+    std::int64_t lower() const { return lower_; }
+
+    // Adds a packed element; true, with `value` set, when it ends a value.
+    bool add(std::int64_t element, std::int64_t& value) {
+        sum_ = wrapping_add(sum_, element);
+        if (is_limit(element)) {
+            pending_ = true;
+            return false;
+        }
+        value = sum_;
+        sum_ = 0;
+        pending_ = false;
+        return true;
+    }
+
+    // After a pull: fewer values than wanted means the elements ran out,
+    // which is damage mid-value or short of the count the step gives.
+    void settle(std::size_t made, std::size_t wanted, DecodeStatus& status) {
+        produced_ += made;
+        if (made < wanted && (pending_ || (expected_ >= 0 && produced_ != expected_))) status.damaged = true;
+    }
+
+private:
+    std::int64_t expected_;
+    std::int64_t upper_, lower_;
+    std::int64_t sum_ = 0;
+    bool pending_ = false;
+    std::int64_t produced_ = 0;
+};
+
+class Unpacking final : public IntStage {
+public:
+    Unpacking(std::unique_ptr<IntStage> inner, const EncodingStep& step, DecodeStatus& status)
+        : input_(std::move(inner)), status_(status), sums_(step) {}
     std::size_t pull(std::int64_t* out, std::size_t wanted) override {
         std::size_t made = 0;
         while (made < wanted) {
@@ -192,35 +230,21 @@ public:
             const std::size_t n = std::min(in.size(), wanted - made);
             std::size_t i = 0;
             // Most values are no limit and stand alone: copied straight.
-            if (!pending_)
-                for (; i < n && in[i] != upper_ && in[i] != lower_; ++i) out[made + i] = in[i];
+            if (!sums_.pending())
+                for (; i < n && !sums_.is_limit(in[i]); ++i) out[made + i] = in[i];
             made += i;
-            for (; i < in.size() && made < wanted; ++i) {
-                const std::int64_t value = in[i];
-                sum_ = wrapping_add(sum_, value);
-                if (value == upper_ || value == lower_) {
-                    pending_ = true;
-                    continue;
-                }
-                out[made++] = sum_;
-                sum_ = 0;
-                pending_ = false;
-            }
+            for (; i < in.size() && made < wanted; ++i)
+                if (sums_.add(in[i], out[made])) ++made;
             input_.consume(i);
         }
-        produced_ += made;
-        if (made < wanted && (pending_ || (expected_ >= 0 && produced_ != expected_))) status_.damaged = true;
+        sums_.settle(made, wanted, status_);
         return made;
     }
 
 private:
     IntInput input_;
     DecodeStatus& status_;
-    std::int64_t expected_;
-    std::int64_t upper_, lower_;
-    std::int64_t sum_ = 0;
-    bool pending_ = false;
-    std::int64_t produced_ = 0;
+    PackedSums sums_;
 };
 
 // IntegerPacking straight over a ByteArray of small integers, as the
@@ -230,11 +254,7 @@ template <typename T>
 class PackedElements final : public IntStage {
 public:
     PackedElements(EncodedBytes& bytes, const EncodingStep& step, DecodeStatus& status)
-        : elements_(bytes, sizeof(T), status), status_(status), expected_(step.src_size) {
-        const bool two = step.byte_count == 2;
-        upper_ = step.is_unsigned ? (two ? 0xffff : 0xff) : (two ? 0x7fff : 0x7f);
-        lower_ = step.is_unsigned ? upper_ : (two ? -0x8000 : -0x80);
-    }
+        : elements_(bytes, sizeof(T), status), status_(status), sums_(step) {}
     std::size_t pull(std::int64_t* out, std::size_t wanted) override {
         std::size_t made = 0;
         // Each element gives at most one value: asking for what is missing never gives too many.
@@ -242,46 +262,32 @@ public:
             const std::size_t taken = elements_.read(wanted - made, [&](const char* bytes, std::size_t count) {
                 std::int64_t* to = out + made;
                 // Judged in the element type, and apart from widening: both loops vectorise.
-                const T upper = static_cast<T>(upper_), lower = static_cast<T>(lower_);
+                const T upper = static_cast<T>(sums_.upper()), lower = static_cast<T>(sums_.lower());
                 unsigned limit = 0;
                 for (std::size_t i = 0; i < count; ++i) {
                     const T value = element<T>(bytes + i * sizeof(T));
                     limit |= static_cast<unsigned>(value == upper) | static_cast<unsigned>(value == lower);
                 }
                 for (std::size_t i = 0; i < count; ++i) to[i] = element<T>(bytes + i * sizeof(T));
-                if (limit == 0 && !pending_) {
+                if (limit == 0 && !sums_.pending()) {
                     made += count;
                     return;
                 }
                 std::size_t kept = 0;
-                for (std::size_t i = 0; i < count; ++i) {
-                    const std::int64_t value = to[i];
-                    sum_ = wrapping_add(sum_, value);
-                    if (value == upper_ || value == lower_) {
-                        pending_ = true;
-                        continue;
-                    }
-                    to[kept++] = sum_;
-                    sum_ = 0;
-                    pending_ = false;
-                }
+                for (std::size_t i = 0; i < count; ++i)
+                    if (sums_.add(to[i], to[kept])) ++kept;
                 made += kept;
             });
             if (taken == 0) break;
         }
-        produced_ += made;
-        if (made < wanted && (pending_ || (expected_ >= 0 && produced_ != expected_))) status_.damaged = true;
+        sums_.settle(made, wanted, status_);
         return made;
     }
 
 private:
     Elements elements_;
     DecodeStatus& status_;
-    std::int64_t expected_;
-    std::int64_t upper_, lower_;
-    std::int64_t sum_ = 0;
-    bool pending_ = false;
-    std::int64_t produced_ = 0;
+    PackedSums sums_;
 };
 
 class RunLength final : public IntStage {
