@@ -4,6 +4,7 @@
 // end alike and, when the file is whole, give the same atoms.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size - 2);
     const std::size_t largest_piece = 1 + draws.below(steer & 2 ? 16 : 70000);
 
+    // A compressed text is fuzz/scanner_fuzzer.cpp's. A damaged stream's
+    // error surfaces sooner or later as its pieces come, so the records
+    // before it may differ: of those only the outcome is compared.
+    bool only_outcome = false;
+    if (const reference::Decompression decompress = reference::decompression_of(bytes)) {
+        const std::optional<std::string> inner = decompress(bytes);
+        if (inner && !reference::is_binary_structure(*inner)) return 0;
+        only_outcome = !inner;
+    }
+
     MemorySource whole(bytes);
     const std::string by_records = fuzz::scan_all(whole, record_scan::RecordScanner::default_block_bytes);
     MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); });
-    fuzz::require_same(fuzz::scan_all(pieces, 1 + draws.below(300)), by_records, "records in pieces");
+    const std::string by_pieces = fuzz::scan_all(pieces, 1 + draws.below(300));
+    if (only_outcome) fuzz::require_same(outcome_of(by_pieces), outcome_of(by_records), "outcome in pieces");
+    else fuzz::require_same(by_pieces, by_records, "records in pieces");
 
     MemorySource runs(bytes, [&] { return 1 + draws.below(largest_piece); });
     const std::string by_axes = describe(scan_axes(runs, 1 + draws.below(300)));

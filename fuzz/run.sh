@@ -27,9 +27,13 @@ for target in scanner cif binary boxreach xyzdump; do
     else
         status=1
         echo "$target: FAILED"
-        tail -n 40 "$work/$target.log"
+        # What differed (its head: the values may run long), then the report.
+        grep -A12 -m1 'differs' "$work/$target.log" || true
+        tail -n 30 "$work/$target.log"
         for finding in "$work/$target"-*; do
-            [ -e "$finding" ] && { echo "input $finding:"; od -c "$finding" | head -n 20; }
+            # The first 4 KiB only, read by head itself: under pipefail,
+            # od cut short by a closed pipe would end the script.
+            [ -e "$finding" ] && { echo "input $finding:"; head -c 4096 "$finding" | od -c; }
         done
     fi
 done
