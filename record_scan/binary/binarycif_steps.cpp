@@ -354,17 +354,19 @@ private:
     std::int64_t last_;
 };
 
-// Number stages over integers, converted a block at a time.
-template <typename Convert>
+// Number stages over integers, converted a block at a time by
+// `convert(ints, count, out)`.
+template <typename ConvertBlock>
 class IntsToNumbers final : public NumberStage {
 public:
-    IntsToNumbers(std::unique_ptr<IntStage> inner, Convert convert) : inner_(std::move(inner)), convert_(convert) {}
+    IntsToNumbers(std::unique_ptr<IntStage> inner, ConvertBlock convert)
+        : inner_(std::move(inner)), convert_(convert) {}
     std::size_t pull(float* out, std::size_t wanted) override {
         std::size_t made = 0;
         while (made < wanted) {
             const std::size_t asked = std::min(block, wanted - made);
             const std::size_t got = inner_->pull(ints_, asked);
-            for (std::size_t i = 0; i < got; ++i) out[made + i] = convert_(ints_[i]);
+            convert_(ints_, got, out + made);
             made += got;
             if (got < asked) break;
         }
@@ -373,47 +375,41 @@ public:
 
 private:
     std::unique_ptr<IntStage> inner_;
-    Convert convert_;
+    ConvertBlock convert_;
     std::int64_t ints_[block];
 };
+
+template <typename ConvertBlock>
+std::unique_ptr<NumberStage> block_numbers_of(std::unique_ptr<IntStage> inner, ConvertBlock convert) {
+    if (!inner) return nullptr;
+    return std::make_unique<IntsToNumbers<ConvertBlock>>(std::move(inner), convert);
+}
+
+// The same with each integer converted on its own.
+template <typename Convert>
+std::unique_ptr<NumberStage> numbers_of(std::unique_ptr<IntStage> inner, Convert convert) {
+    return block_numbers_of(std::move(inner), [convert](const std::int64_t* ints, std::size_t count, float* out) {
+        for (std::size_t i = 0; i < count; ++i) out[i] = convert(ints[i]);
+    });
+}
 
 // FixedPoint: k / factor, exactly rounded; a block whose values and factor
 // single precision holds exactly is divided straight, in float.
-class FixedPointNumbers final : public NumberStage {
-public:
-    FixedPointNumbers(std::unique_ptr<IntStage> inner, double factor)
-        : inner_(std::move(inner)), factor_(factor), narrow_(factor_as_float(factor)) {}
-    std::size_t pull(float* out, std::size_t wanted) override {
-        std::size_t made = 0;
-        while (made < wanted) {
-            const std::size_t asked = std::min(block, wanted - made);
-            const std::size_t got = inner_->pull(ints_, asked);
-            std::uint64_t beyond = 0;  // nonzero when some |k| > 2^24
-            for (std::size_t i = 0; i < got; ++i)
-                beyond |= (static_cast<std::uint64_t>(ints_[i]) + (std::uint64_t{1} << 24)) >> 25;
-            if (beyond == 0 && narrow_ != 0)
-                for (std::size_t i = 0; i < got; ++i)
-                    out[made + i] = static_cast<float>(static_cast<std::int32_t>(ints_[i])) / narrow_;
-            else
-                for (std::size_t i = 0; i < got; ++i) out[made + i] = exact_quotient(ints_[i], factor_, narrow_);
-            made += got;
-            if (got < asked) break;
-        }
-        return made;
+struct FixedPointBlock {
+    double factor;
+    float narrow;  // the factor when single precision holds it, else 0
+
+    void operator()(const std::int64_t* ints, std::size_t count, float* out) const {
+        std::uint64_t beyond = 0;  // nonzero when some |k| > 2^24
+        for (std::size_t i = 0; i < count; ++i)
+            beyond |= (static_cast<std::uint64_t>(ints[i]) + (std::uint64_t{1} << 24)) >> 25;
+        if (beyond == 0 && narrow != 0)
+            for (std::size_t i = 0; i < count; ++i)
+                out[i] = static_cast<float>(static_cast<std::int32_t>(ints[i])) / narrow;
+        else
+            for (std::size_t i = 0; i < count; ++i) out[i] = exact_quotient(ints[i], factor, narrow);
     }
-
-private:
-    std::unique_ptr<IntStage> inner_;
-    double factor_;
-    float narrow_;
-    std::int64_t ints_[block];
 };
-
-template <typename Convert>
-std::unique_ptr<NumberStage> numbers_of(std::unique_ptr<IntStage> inner, Convert convert) {
-    if (!inner) return nullptr;
-    return std::make_unique<IntsToNumbers<Convert>>(std::move(inner), convert);
-}
 
 // The stages of chain.steps[from..], the innermost (last) a ByteArray of integers.
 std::unique_ptr<IntStage> int_stages(const StepChain& chain, unsigned from, EncodedBytes& bytes, DecodeStatus& status) {
@@ -635,9 +631,8 @@ std::unique_ptr<NumberStage> number_decoder(const ColumnEncoding& encoding, Enco
         return std::make_unique<FloatBytes>(bytes, outer.type, status);
     if (outer.kind == StepKind::fixed_point) {
         if (!std::isfinite(outer.factor) || outer.factor == 0) return nullptr;
-        std::unique_ptr<IntStage> inner = int_stages(chain, 1, bytes, status);
-        if (!inner) return nullptr;
-        return std::make_unique<FixedPointNumbers>(std::move(inner), outer.factor);
+        return block_numbers_of(int_stages(chain, 1, bytes, status),
+                                FixedPointBlock{outer.factor, factor_as_float(outer.factor)});
     }
     if (outer.kind == StepKind::interval_quantization) {
         if (outer.num_steps < 2 || !std::isfinite(outer.min) || !std::isfinite(outer.max)) return nullptr;
