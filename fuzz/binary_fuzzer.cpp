@@ -49,7 +49,7 @@ std::string outcome_of(const std::string& description) { return description.subs
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
     // The last two bytes steer the reading; the rest is the file.
-    const unsigned steer = data[size - 2] | (data[size - 1] << 8);
+    const unsigned steer = fuzz::steering(data, size);
     fuzz::Draws draws(steer);
     const std::string bytes(reinterpret_cast<const char*>(data), size - 2);
     const std::size_t largest_piece = 1 + draws.below(steer & 2 ? 16 : 70000);

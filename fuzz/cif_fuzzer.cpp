@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     // The last two bytes steer the reading; the rest follows a data_ line,
     // so that every input is read as mmCIF whatever it begins with.
-    const unsigned steer = data[size - 2] | (data[size - 1] << 8);
+    const unsigned steer = fuzz::steering(data, size);
     fuzz::Draws draws(steer);
     const std::string text = "data_x\n" + std::string(reinterpret_cast<const char*>(data), size - 2);
 

@@ -3,6 +3,7 @@
 // two readings compare as strings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,13 @@ public:
 private:
     std::uint64_t state_;
 };
+
+// The last two bytes of a fuzz input steer its reading, so that a structure
+// file is a good seed as it stands; the caller reads the rest as the file
+// (needs size >= 2).
+inline unsigned steering(const std::uint8_t* data, std::size_t size) {
+    return data[size - 2] | (data[size - 1] << 8);
+}
 
 inline std::string describe(const record_scan::AtomXyz& atom) {
     char text[96];

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     // The last two bytes steer the reading, so that a structure file is a
     // good seed as it stands; the rest is the file.
-    const unsigned steer = data[size - 2] | (data[size - 1] << 8);
+    const unsigned steer = fuzz::steering(data, size);
     fuzz::Draws draws(steer);
     const std::string bytes(reinterpret_cast<const char*>(data), size - 2);
     const std::size_t fail_after = steer & 1 ? draws.below(bytes.size() + 1) : std::string::npos;
