@@ -22,15 +22,11 @@ struct Bzip2Library {
 
 // Null when the library cannot be loaded: then every bzip2 input is unread.
 const Bzip2Library* bzip2_library() {
-    static const Bzip2Library* const loaded = []() -> const Bzip2Library* {
-        static const SharedLibrary library(BZIP2_SONAME);
-        static Bzip2Library functions;
-        bool bound = library.bind(functions.decompress_init, "BZ2_bzDecompressInit") &&
-                     library.bind(functions.decompress, "BZ2_bzDecompress") &&
-                     library.bind(functions.decompress_end, "BZ2_bzDecompressEnd");
-        return bound ? &functions : nullptr;
-    }();
-    return loaded;
+    return library_functions<Bzip2Library>(BZIP2_SONAME, [](const SharedLibrary& library, Bzip2Library& f) {
+        return library.bind(f.decompress_init, "BZ2_bzDecompressInit") &&
+               library.bind(f.decompress, "BZ2_bzDecompress") &&
+               library.bind(f.decompress_end, "BZ2_bzDecompressEnd");
+    });
 }
 
 class Bzip2Decoder final : public Decoder {

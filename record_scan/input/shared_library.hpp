@@ -39,4 +39,17 @@ private:
     void* handle_;
 };
 
+// The functions a decoder needs from `soname`, bound by `bind_all(library,
+// functions)` on the first call and kept for the process; null when the
+// library or any of them is missing, and then that format is unread.
+template <typename Functions, typename BindAll>
+const Functions* library_functions(const char* soname, BindAll bind_all) {
+    static const Functions* const loaded = [&]() -> const Functions* {
+        static const SharedLibrary library(soname);
+        static Functions functions;
+        return bind_all(library, functions) ? &functions : nullptr;
+    }();
+    return loaded;
+}
+
 }  // namespace record_scan

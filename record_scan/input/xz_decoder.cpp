@@ -29,14 +29,10 @@ struct XzLibrary {
 
 // Null when the library cannot be loaded: then every xz input is unread.
 const XzLibrary* xz_library() {
-    static const XzLibrary* const loaded = []() -> const XzLibrary* {
-        static const SharedLibrary library(LZMA_SONAME);
-        static XzLibrary functions;
-        bool bound = library.bind(functions.stream_decoder, "lzma_stream_decoder") &&
-                     library.bind(functions.code, "lzma_code") && library.bind(functions.end, "lzma_end");
-        return bound ? &functions : nullptr;
-    }();
-    return loaded;
+    return library_functions<XzLibrary>(LZMA_SONAME, [](const SharedLibrary& library, XzLibrary& f) {
+        return library.bind(f.stream_decoder, "lzma_stream_decoder") &&
+               library.bind(f.code, "lzma_code") && library.bind(f.end, "lzma_end");
+    });
 }
 
 constexpr std::uint64_t no_memory_limit = UINT64_MAX;

@@ -30,19 +30,15 @@ struct ZstdLibrary {
 
 // Null when the library cannot be loaded: then every zstd input is unread.
 const ZstdLibrary* zstd_library() {
-    static const ZstdLibrary* const loaded = []() -> const ZstdLibrary* {
-        static const SharedLibrary library(ZSTD_SONAME);
-        static ZstdLibrary functions;
-        bool bound = library.bind(functions.create, "ZSTD_createDCtx") &&
-                     library.bind(functions.free, "ZSTD_freeDCtx") &&
-                     library.bind(functions.bounds, "ZSTD_dParam_getBounds") &&
-                     library.bind(functions.set_parameter, "ZSTD_DCtx_setParameter") &&
-                     library.bind(functions.reset, "ZSTD_DCtx_reset") &&
-                     library.bind(functions.decompress_stream, "ZSTD_decompressStream") &&
-                     library.bind(functions.is_error, "ZSTD_isError");
-        return bound ? &functions : nullptr;
-    }();
-    return loaded;
+    return library_functions<ZstdLibrary>(ZSTD_SONAME, [](const SharedLibrary& library, ZstdLibrary& f) {
+        return library.bind(f.create, "ZSTD_createDCtx") &&
+               library.bind(f.free, "ZSTD_freeDCtx") &&
+               library.bind(f.bounds, "ZSTD_dParam_getBounds") &&
+               library.bind(f.set_parameter, "ZSTD_DCtx_setParameter") &&
+               library.bind(f.reset, "ZSTD_DCtx_reset") &&
+               library.bind(f.decompress_stream, "ZSTD_decompressStream") &&
+               library.bind(f.is_error, "ZSTD_isError");
+    });
 }
 
 class ZstdDecoder final : public Decoder {
