@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,20 @@ inline std::string scan_all(record_scan::ByteSource& source, std::size_t block_b
     std::string text;
     record_scan::ScanOutcome outcome;
     while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record) text += describe(atom);
+    return text + describe(outcome);
+}
+
+// The same, read a batch of records at a time.
+inline std::string scan_all_by_batches(record_scan::ByteSource& source, std::size_t block_bytes,
+                                       record_scan::Kernel kernel = record_scan::fastest_kernel()) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
+    std::span<const record_scan::AtomXyz> batch;
+    std::string text;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record) {
+        if (batch.empty()) std::abort();  // a batch that is no progress
+        for (const record_scan::AtomXyz& atom : batch) text += describe(atom);
+    }
     return text + describe(outcome);
 }
 

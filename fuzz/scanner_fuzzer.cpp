@@ -62,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            by_records, "reading by axis runs");
         MemorySource pieces(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
         require_agreement(fuzz::scan_all(pieces, 1 + draws.below(300), kernel), want, "piecewise reading");
+        MemorySource batches(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
+        require_agreement(fuzz::scan_all_by_batches(batches, 1 + draws.below(300), kernel), want,
+                          "piecewise reading by batches");
     }
 
     // Decompressed, the text reads as it does plain; its start is not

@@ -111,12 +111,18 @@ public:
     // `incomplete` is given: damage anywhere is a `read_error`.
     ScanOutcome next_record(AtomXyz& atom);
 
+    // The same atoms a batch of records at a time, in file order: `record`
+    // with `batch` on the next records (valid until the next call), then
+    // the outcome that ended the records. For a consumer of whole records
+    // that does better with many at once than with a call for each.
+    ScanOutcome next_records(std::span<const AtomXyz>& batch);
+
     // The same atoms for a fold that takes each axis on its own (a maximum
     // per axis, say): `record` with the next run of one axis, the runs of
     // the three axes in no set order, then the outcome that ended the
     // records. Binary formats store X, Y and Z as columns one after
     // another; read this way they need none of them held in memory. A
-    // scanner is read either by records or by runs, never both.
+    // scanner is read one way only: by records, batches or runs.
     ScanOutcome next_axis_run(AxisRun& run);
 
 private:

@@ -2,6 +2,7 @@
 // hands every call to the reader of that layout.
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "binary/binary_structure_reader.hpp"
 #include "input/decompressing_source.hpp"
@@ -40,6 +41,21 @@ public:
         if (refused_) return ScanOutcome::read_error;
         start();
         return next_record(atom);
+    }
+
+    // The PDB layout hands out its decoded records as they are; the others
+    // go through records read ahead.
+    ScanOutcome next_records(std::span<const AtomXyz>& batch) {
+        if (pdb_) [[likely]] return settled(pdb_->next_records(batch));
+        if (!started_) {
+            start();
+            if (pdb_) return next_records(batch);
+        }
+        if (ended_by_) return *ended_by_;
+        read_ahead();
+        if (read_ahead_count_ == 0) return *ended_by_;
+        batch = {read_ahead_, read_ahead_count_};
+        return ScanOutcome::record;
     }
 
     // The PDB layout hands out its decoded records as they are, and binary
@@ -134,6 +150,8 @@ RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes, Kernel
 RecordScanner::~RecordScanner() = default;
 
 ScanOutcome RecordScanner::next_record(AtomXyz& atom) { return reader_->next_record(atom); }
+
+ScanOutcome RecordScanner::next_records(std::span<const AtomXyz>& batch) { return reader_->next_records(batch); }
 
 ScanOutcome RecordScanner::next_axis_run(AxisRun& run) { return reader_->next_axis_run(run); }
 

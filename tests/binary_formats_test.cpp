@@ -186,7 +186,7 @@ void expect_same(const std::string& got, const std::string& want, const std::str
                   << " got)\n  want: " << want.substr(line, 80) << "\n  got:  " << got.substr(line, 80);
 }
 
-// Every reading of `bytes` must give `want`: whole and in pieces, by records and by runs.
+// Every reading of `bytes` must give `want`: whole and in pieces, by records, runs and batches.
 void expect_readings(const std::string& bytes, const std::string& want, const std::string& what) {
     fuzz::Draws draws(bytes.size());
     MemorySource whole(bytes);
@@ -197,6 +197,8 @@ void expect_readings(const std::string& bytes, const std::string& want, const st
         expect_same(fuzz::scan_all(pieces, 1 + draws.below(4096)), want, what + ", records in pieces");
         MemorySource runs(bytes, [&] { return 1 + draws.below(largest); });
         expect_same(fuzz::scan_all_by_axes(runs, 1 + draws.below(4096)), want, what + ", axis runs in pieces");
+        MemorySource batches(bytes, [&] { return 1 + draws.below(largest); });
+        expect_same(fuzz::scan_all_by_batches(batches, 1 + draws.below(4096)), want, what + ", batches in pieces");
     }
 }
 

@@ -1,6 +1,7 @@
 // The row formatter must write what printf writes, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -126,6 +127,48 @@ TEST(CsvRows, RowsOfEitherPathAreWrittenWithinTheirEnd) {
         ASSERT_EQ(std::string(text, end), want);
         EXPECT_EQ(std::string(end, text + sizeof text).find_first_not_of('#'), std::string::npos) << want;
     }
+}
+
+// Every kernel's rows, many to a call, are printf's, and nothing is written
+// past count * max_row_chars. Most coordinates are what files hold, so that
+// whole rows take the vector paths; the rest send rows to the exact one.
+class RowsFormatter : public ::testing::TestWithParam<record_scan::Kernel> {};
+
+INSTANTIATE_TEST_SUITE_P(EveryKernel, RowsFormatter,
+                         ::testing::ValuesIn(record_scan::available_kernels().begin(),
+                                             record_scan::available_kernels().end()),
+                         [](const auto& kernel) { return std::string(record_scan::kernel_name(kernel.param)); });
+
+TEST_P(RowsFormatter, RowsArePrintfOverMillionsOfCoordinates) {
+    const xyzdump::RowsFormatter format = xyzdump::rows_formatter(GetParam());
+    std::mt19937 random(1209);
+    std::uniform_int_distribution<int> milli(-9999999, 9999999);
+    std::vector<float> values = path_boundaries();
+    while (values.size() < 2'400'000) {
+        const std::uint32_t kind = random() % 16;
+        if (kind == 0) values.push_back(std::bit_cast<float>(static_cast<std::uint32_t>(random())));
+        else if (kind == 1) values.push_back(std::ldexp(static_cast<float>(random() & 0xffffff), -7 - static_cast<int>(random() % 24)));
+        else values.push_back(static_cast<float>(milli(random)) / 1000.0f);
+    }
+    std::vector<record_scan::AtomXyz> atoms;
+    for (std::size_t i = 0; i + 2 < values.size(); i += 3) atoms.push_back({values[i], values[i + 1], values[i + 2]});
+    std::vector<char> text(300 * xyzdump::max_row_chars + 1);
+    long mismatches = 0;
+    for (std::size_t first = 0; first < atoms.size();) {
+        const std::size_t count = std::min<std::size_t>(1 + random() % 300, atoms.size() - first);
+        std::string want;
+        for (std::size_t i = first; i < first + count; ++i) {
+            char row[512];
+            want.append(row, std::snprintf(row, sizeof row, "%f,%f,%f\n", double{atoms[i].x}, double{atoms[i].y},
+                                           double{atoms[i].z}));
+        }
+        text[count * xyzdump::max_row_chars] = '#';
+        const std::string got(text.data(), format(text.data(), &atoms[first], count));
+        ASSERT_EQ(text[count * xyzdump::max_row_chars], '#') << "written past its bound";
+        if (got != want && ++mismatches <= 3) ADD_FAILURE() << "rows from " << first << ":\n" << got << "want:\n" << want;
+        first += count;
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 TEST(CsvRows, WriterKeepsEveryRowAcrossItsBlocks) {

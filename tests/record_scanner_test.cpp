@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,12 +70,25 @@ std::string scan_all_by_axes(MemorySource& source, Kernel kernel,
     return outcomes + describe_end(outcome);
 }
 
-// Every table is read both ways, by records and by axis runs.
+// The same atoms a batch at a time.
+std::string scan_all_by_batches(MemorySource& source, Kernel kernel, std::size_t block_bytes = 1 << 20) {
+    record_scan::RecordScanner scanner(source, block_bytes, kernel);
+    std::span<const record_scan::AtomXyz> batch;
+    std::string outcomes;
+    ScanOutcome outcome;
+    while ((outcome = scanner.next_records(batch)) == ScanOutcome::record)
+        for (const record_scan::AtomXyz& atom : batch) outcomes += format_record(atom.x, atom.y, atom.z);
+    return outcomes + describe_end(outcome);
+}
+
+// Every table is read three ways: by records, by axis runs and by batches.
 std::string scan_all(const std::string& input, Kernel kernel) {
     MemorySource source(input);
     std::string by_records = scan_all(source, kernel);
     MemorySource again(input);
     EXPECT_EQ(scan_all_by_axes(again, kernel), by_records) << "read by axis runs";
+    MemorySource once_more(input);
+    EXPECT_EQ(scan_all_by_batches(once_more, kernel), by_records) << "read by batches";
     return by_records;
 }
 

@@ -1,5 +1,7 @@
 #include "csv_rows.hpp"
+#include "millionths.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cfloat>
@@ -11,6 +13,8 @@
 
 namespace xyzdump {
 namespace {
+
+using namespace millionths;
 
 // ---- The exact path: integers only, for every float ----------------------
 
@@ -62,21 +66,6 @@ char* write_fraction(char* out, unsigned fraction) {
 // even (2^52 is even, so the sum's evenness is the rounded p's), and its bits
 // less those of 2^52 are that integer. printf rounds the exact value of the
 // double to six decimals half to even: the same rounding of the same p.
-//
-// Both steps need double arithmetic done in doubles, in the default rounding
-// mode, and kept as written: not so with x87 excess precision or fast-math
-// reassociation, where everything takes the exact path.
-#ifdef __FAST_MATH__
-constexpr bool reassociates = true;
-#else
-constexpr bool reassociates = false;
-#endif
-constexpr bool doubles_round_as_declared =
-    FLT_EVAL_METHOD == 0 && std::numeric_limits<double>::is_iec559 && !reassociates;
-constexpr double two_to_52 = 0x1p52;
-
-// Products below this round to at most 9999.999999: four integer digits.
-constexpr double fast_limit = 9999999999.5;
 
 // Through the bits rather than a subtraction and a conversion: shorter latency.
 std::uint64_t rounded_millionths(double product) {
@@ -88,7 +77,7 @@ std::uint64_t rounded_millionths(double product) {
 // < 2e-5, less than the 1/15625 a fraction m / 15625 stays below the next
 // integer. One multiplication that fits 64 bits, without a 128-bit product.
 std::uint32_t millions_in(std::uint64_t n) {
-    return static_cast<std::uint32_t>(((n >> 6) * 281474977) >> 42);
+    return static_cast<std::uint32_t>(((n >> 6) * divide_by_15625) >> 42);
 }
 
 // Stores the low `bytes` bytes of `word`, lowest byte first, in one store on
@@ -210,16 +199,33 @@ char* format_row(char* out, const record_scan::AtomXyz& atom) {
     return format_coordinate_and(out, atom.z, '\n');
 }
 
-CsvWriter::CsvWriter(std::FILE* output)
-    : output_(output), buffer_(std::make_unique_for_overwrite<char[]>(buffer_bytes)) {
+char* format_rows(char* out, const record_scan::AtomXyz* atoms, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) out = format_row(out, atoms[i]);
+    return out;
+}
+
+RowsFormatter rows_formatter(record_scan::Kernel kernel) {
+#if defined(__x86_64__)
+    for (record_scan::Kernel available : record_scan::available_kernels())
+        if (available == kernel && kernel != record_scan::Kernel::portable) return format_rows_avx2;
+#endif
+    return format_rows;
+}
+
+CsvWriter::CsvWriter(std::FILE* output, record_scan::Kernel kernel)
+    : output_(output), format_rows_(rows_formatter(kernel)), buffer_(std::make_unique_for_overwrite<char[]>(buffer_bytes)) {
     // Our buffer is the only one: each block goes out in one write.
     std::setvbuf(output_, nullptr, _IONBF, 0);
 }
 
-bool CsvWriter::append(const record_scan::AtomXyz& atom) {
-    if (failed_ || (buffer_bytes - used_ < max_row_chars && !flush())) return false;
-    used_ = format_row(buffer_.get() + used_, atom) - buffer_.get();
-    return true;
+bool CsvWriter::append(std::span<const record_scan::AtomXyz> atoms) {
+    while (!atoms.empty()) {
+        if (failed_ || (buffer_bytes - used_ < max_row_chars && !flush())) return false;
+        const std::size_t rows = std::min(atoms.size(), (buffer_bytes - used_) / max_row_chars);
+        used_ = format_rows_(buffer_.get() + used_, atoms.data(), rows) - buffer_.get();
+        atoms = atoms.subspan(rows);
+    }
+    return !failed_;
 }
 
 bool CsvWriter::flush() {

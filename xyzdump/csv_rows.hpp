@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <span>
 
 #include "record_scan.hpp"
 
@@ -26,18 +27,33 @@ char* format_coordinate_exactly(char* out, float value);
 // and nothing past the end; returns the end.
 char* format_row(char* out, const record_scan::AtomXyz& atom);
 
-// Collects rows in one large buffer and writes it out in big blocks. After
+// A way of writing many rows: format_row's bytes, row after row, and
+// their end, though it may write past the end up to out + count * max_row_chars.
+using RowsFormatter = char* (*)(char* out, const record_scan::AtomXyz* atoms, std::size_t count);
+
+// The rows formatter of a kernel; format_row in a loop for the portable
+// one, or for a kernel this machine cannot run.
+RowsFormatter rows_formatter(record_scan::Kernel kernel);
+char* format_rows(char* out, const record_scan::AtomXyz* atoms, std::size_t count);
+#if defined(__x86_64__)
+char* format_rows_avx2(char* out, const record_scan::AtomXyz* atoms, std::size_t count);  // only where AVX2 runs
+#endif
+
+// Collects rows in one large buffer and writes it out in big blocks, the
+// rows formatted by the given kernel. After
 // the first failed write every call reports failure and writes nothing.
 class CsvWriter {
 public:
     static constexpr std::size_t buffer_bytes = std::size_t{1} << 18;
 
-    explicit CsvWriter(std::FILE* output);
-    bool append(const record_scan::AtomXyz& atom);
+    explicit CsvWriter(std::FILE* output, record_scan::Kernel kernel = record_scan::fastest_kernel());
+    bool append(std::span<const record_scan::AtomXyz> atoms);
+    bool append(const record_scan::AtomXyz& atom) { return append({&atom, 1}); }
     bool flush();
 
 private:
     std::FILE* output_;
+    RowsFormatter format_rows_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;

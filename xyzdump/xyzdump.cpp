@@ -4,6 +4,7 @@
 //
 // Exit status 1 means a complete run and 2 a failure: callers test for 1.
 #include <cstdio>
+#include <span>
 #include <string_view>
 
 #include "csv_rows.hpp"
@@ -29,10 +30,10 @@ std::string_view copy_rows(std::FILE* input, std::FILE* output) {
     record_scan::FileSource source(input);
     record_scan::RecordScanner scanner(source);
     xyzdump::CsvWriter rows(output);
-    record_scan::AtomXyz atom;
+    std::span<const record_scan::AtomXyz> batch;
     record_scan::ScanOutcome outcome;
-    while ((outcome = scanner.next_record(atom)) == record_scan::ScanOutcome::record)
-        if (!rows.append(atom)) return cannot_write;
+    while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record)
+        if (!rows.append(batch)) return cannot_write;
     bool written = rows.flush();
     if (outcome == record_scan::ScanOutcome::incomplete) return record_scan::incomplete_message;
     if (outcome == record_scan::ScanOutcome::read_error) return "PQR file can not be read .\n";

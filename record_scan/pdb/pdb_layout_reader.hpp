@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "pdb/pdb_plain_lines.hpp"
@@ -32,9 +33,19 @@ public:
         return read_on(atom);
     }
 
+    // The same records a batch at a time: the kernel's decoded array itself,
+    // then the outcome that ended the records.
+    ScanOutcome next_records(std::span<const AtomXyz>& batch) {
+        if (ended_by_) return *ended_by_;
+        gather_records();
+        if (decoded_count_ == 0) return *ended_by_;
+        batch = {decoded_, decoded_count_};
+        return ScanOutcome::record;
+    }
+
     // The same records as runs of one axis: the kernel's decoded array
     // itself, X, Y and Z of each batch in turn, then the outcome that ended
-    // the records. A reader is read by records or by runs, never both.
+    // the records. A reader is read one way only: by records, batches or runs.
     ScanOutcome next_axis_run(AxisRun& run) {
         if (run_axis_ == 3) [[unlikely]] {
             if (ended_by_) return *ended_by_;
