@@ -397,11 +397,18 @@ std::string fast_steps(record_scan::LoopLinesReader read, const std::vector<std:
     }
 }
 
+// The loop-line builds of the kernels other than the portable one that
+// this machine runs.
+std::vector<record_scan::Kernel> wider_kernels() {
+    std::vector<record_scan::Kernel> kernels;
+    for (record_scan::Kernel kernel : record_scan::available_kernels())
+        if (record_scan::loop_lines_reader(kernel) != record_scan::read_loop_lines_portable) kernels.push_back(kernel);
+    return kernels;
+}
+
 TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
-    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
-        GTEST_SKIP() << "this machine runs only the portable build";
-#if defined(__x86_64__)
-    for (unsigned seed = 1; seed <= 200; ++seed) {
+    if (wider_kernels().empty()) GTEST_SKIP() << "this machine runs only the portable build";
+    for (unsigned seed = 1; seed <= 400; ++seed) {
         std::mt19937 random(seed);
         const std::string text = generated_cif(random, seed % 2 == 0);
         // The names, and the rows after them, as the token reading would hand them over.
@@ -413,11 +420,11 @@ TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
             at = text.find('\n', end) + 1;
         }
         const std::string rows = text.substr(at);
-        ASSERT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
-                  fast_steps(record_scan::read_loop_lines_portable, names, rows))
-            << "generated text " << seed;
+        const std::string want = fast_steps(record_scan::read_loop_lines_portable, names, rows);
+        for (record_scan::Kernel kernel : wider_kernels())
+            ASSERT_EQ(fast_steps(record_scan::loop_lines_reader(kernel), names, rows), want)
+                << "generated text " << seed << ", kernel " << record_scan::kernel_name(kernel);
     }
-#endif
 }
 
 // Coordinates of every shape, the "%8.3f" words the fast row reading takes
@@ -448,12 +455,10 @@ TEST(CifLoopLines, CoordinateWordsOfEveryShape) {
     std::string text = "data_t\nloop_\n";
     for (const std::string& name : names) text += name + "\n";
     expect_reference_answer("coordinate words", text + rows, 16);
-#if defined(__x86_64__)
-    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) != record_scan::read_loop_lines_portable) {
-        EXPECT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
-                  fast_steps(record_scan::read_loop_lines_portable, names, rows));
-    }
-#endif
+    const std::string want = fast_steps(record_scan::read_loop_lines_portable, names, rows);
+    for (record_scan::Kernel kernel : wider_kernels())
+        EXPECT_EQ(fast_steps(record_scan::loop_lines_reader(kernel), names, rows), want)
+            << "kernel " << record_scan::kernel_name(kernel);
 }
 
 TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
@@ -472,25 +477,30 @@ TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
     }
 }
 
-// The AVX2 build's classes by table look-up, over every byte value in
+// The wider builds' classes by table look-up, over every byte value in
 // every place and over random windows of the bytes that matter.
-TEST(CifLoopLines, Avx2ByteClassesAgreeWithTheBytewiseReading) {
-    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
-        GTEST_SKIP() << "this machine runs only the portable build";
+TEST(CifLoopLines, WideByteClassesAgreeWithTheBytewiseReading) {
+    if (wider_kernels().empty()) GTEST_SKIP() << "this machine runs only the portable build";
 #if defined(__x86_64__)
+    std::vector<record_scan::CifByteMasks (*)(const char*)> builds;
+    for (record_scan::Kernel kernel : wider_kernels())
+        builds.push_back(kernel == record_scan::Kernel::avx512 ? record_scan::classify_cif_bytes_avx512
+                                                               : record_scan::classify_cif_bytes_avx2);
     std::mt19937 random(7);
     const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b\x00\x20\xa0\x8a\x2f\x5f\x6f\x7d";
     char window[64];
     for (int i = 0; i < 20000; ++i) {
         for (std::size_t k = 0; k < sizeof window; ++k)
             window[k] = i < 256 ? static_cast<char>(i + k * 7) : alphabet[random() % (sizeof alphabet - 1)];
-        record_scan::CifByteMasks fast = record_scan::classify_cif_bytes_avx2(window);
         record_scan::CifByteMasks plain = record_scan::classify_cif_bytes_portable(window);
-        ASSERT_EQ(fast.blank, plain.blank) << i;
-        ASSERT_EQ(fast.special, plain.special) << i;
-        ASSERT_EQ(fast.quote, plain.quote) << i;
-        ASSERT_EQ(fast.underscore, plain.underscore) << i;
-        ASSERT_EQ(fast.line_feed, plain.line_feed) << i;
+        for (const auto classify : builds) {
+            record_scan::CifByteMasks fast = classify(window);
+            ASSERT_EQ(fast.blank, plain.blank) << i;
+            ASSERT_EQ(fast.special, plain.special) << i;
+            ASSERT_EQ(fast.quote, plain.quote) << i;
+            ASSERT_EQ(fast.underscore, plain.underscore) << i;
+            ASSERT_EQ(fast.line_feed, plain.line_feed) << i;
+        }
     }
 #endif
 }

@@ -95,8 +95,11 @@ CifByteMasks classify_cif_bytes(const char* window) { return portable::classify(
 
 LoopLinesReader loop_lines_reader(Kernel kernel) {
 #if defined(__x86_64__)
-    for (Kernel available : available_kernels())
-        if (available == kernel && kernel == Kernel::avx2) return read_loop_lines_avx2;
+    for (Kernel available : available_kernels()) {
+        if (available != kernel) continue;
+        if (kernel == Kernel::avx2) return read_loop_lines_avx2;
+        if (kernel == Kernel::avx512) return read_loop_lines_avx512;
+    }
 #endif
     return read_loop_lines_portable;
 }

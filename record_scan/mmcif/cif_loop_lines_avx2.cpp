@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
 #include <cstring>
 
 #include "fixed_point_avx2.hpp"
@@ -31,19 +30,9 @@ LOOP_LINES_FUNCTION std::uint64_t bytes_of(__m256i low_half_matches, __m256i hig
 }
 
 // The bytes of a class whose members all differ in their low four bits,
-// in one table look-up: each byte is compared with the member its low bits
-// name (0xff, which no byte below 0x80 equals, where none does; a byte of
-// 0x80 or more looks up 0, which it is not).
+// in one table look-up (by_low_bits).
 LOOP_LINES_FUNCTION __m256i in_class(__m256i bytes, __m256i members_by_low_bits) {
     return _mm256_cmpeq_epi8(bytes, _mm256_shuffle_epi8(members_by_low_bits, bytes));
-}
-
-// A table for in_class: `members` at the places of their low four bits.
-constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) {
-    std::array<char, 16> table{};
-    for (char& entry : table) entry = static_cast<char>(0xff);
-    for (char member : members) table[static_cast<unsigned char>(member) & 15] = member;
-    return table;
 }
 
 LOOP_LINES_FUNCTION __m256i table_of(const std::array<char, 16>& t) {
@@ -51,9 +40,6 @@ LOOP_LINES_FUNCTION __m256i table_of(const std::array<char, 16>& t) {
                             t[14], t[15], t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11],
                             t[12], t[13], t[14], t[15]);
 }
-
-constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
-constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
 
 LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
     __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),

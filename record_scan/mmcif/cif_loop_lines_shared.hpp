@@ -2,8 +2,10 @@
 // share: none of it depends on the instructions.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "mmcif/atom_site_rows.hpp"
 #include "mmcif/cif_loop_lines.hpp"
@@ -35,6 +37,21 @@ inline std::uint64_t reserved_words(const char* window, std::uint64_t starts, st
     }
     return reserved;
 }
+
+// A table for a byte-shuffle class test: `members` at the places of their
+// low four bits, 0xff elsewhere. Each byte is compared with the member its
+// low bits name: no byte below 0x80 equals 0xff, and a byte of 0x80 or more
+// looks up 0, which it is not.
+constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) {
+    std::array<char, 16> table{};
+    for (char& entry : table) entry = static_cast<char>(0xff);
+    for (char member : members) table[static_cast<unsigned char>(member) & 15] = member;
+    return table;
+}
+
+// White space and the special bytes each differ in their low four bits.
+inline constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
+inline constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
 
 constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
 
