@@ -64,9 +64,11 @@ float lanes_reach(const float* values, std::size_t count, std::size_t stride, fl
     return radius;
 }
 
-// Runs of whole atoms (stride 3) are the common case.
+// Runs of whole atoms (stride 3, or 4 for records read ahead of mmCIF
+// text) are the common case.
 float run_reach(const record_scan::AxisRun& run, float centre, float radius) {
     if (run.stride == 3) return lanes_reach<3>(run.first, run.count, 3, centre, radius);
+    if (run.stride == 4) return lanes_reach<4>(run.first, run.count, 4, centre, radius);
     return lanes_reach<0>(run.first, run.count, run.stride, centre, radius);
 }
 
