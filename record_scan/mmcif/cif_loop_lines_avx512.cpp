@@ -83,6 +83,13 @@ LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float
 // field 4 holds the first 8 bytes of the group value, blanks after it.
 constexpr unsigned group_field = 4;
 
+// Eight bytes as one little-endian word.
+constexpr std::uint64_t word_of(const char (&text)[9]) {
+    std::uint64_t word = 0;
+    for (int i = 7; i >= 0; --i) word = word << 8 | static_cast<unsigned char>(text[i]);
+    return word;
+}
+
 // What the fast row reading needs of a loop's columns, made once a call.
 struct RowPicks {
     __m512i column;     // byte 8f+j: the column of field f
@@ -129,77 +136,95 @@ LOOP_LINES_FUNCTION __m512i offsets_of_columns(__m512i low, __m512i high, unsign
     return _mm512_permutex2var_epi8(low, index, high);
 }
 
-// The common row: a line of at most 128 bytes holding one whole row of
-// bare words with no special byte, its coordinates "%8.3f"-shaped. Any
-// other line goes to read_row_line.
+// The bytes of a line, offsets 0-63 and 64-127.
+struct LineBytes {
+    __m512i low;
+    __m512i high;
+};
+
+// Constants of the row reading, loaded once a call.
+struct RowConstants {
+    LOOP_LINES_FUNCTION RowConstants()
+        : blanks(table_of(blank_table)),
+          specials(table_of(special_table)),
+          low_offsets(_mm512_set_epi64(0x3f3e3d3c3b3a3938, 0x3736353433323130, 0x2f2e2d2c2b2a2928,
+                                       0x2726252423222120, 0x1f1e1d1c1b1a1918, 0x1716151413121110,
+                                       0x0f0e0d0c0b0a0908, 0x0706050403020100)),
+          high_offsets(_mm512_add_epi8(low_offsets, _mm512_set1_epi8(64))),
+          seven(_mm512_set1_epi8(7)),
+          blank_bytes(_mm512_set1_epi8(' ')) {}
+
+    __m512i blanks;
+    __m512i specials;
+    __m512i low_offsets;  // byte i is i
+    __m512i high_offsets;
+    __m512i seven;
+    __m512i blank_bytes;
+};
+
+// The common row: a line of 64 to 128 bytes holding one whole row of bare
+// words with no special byte, not beginning with ';', its coordinates
+// "%8.3f"-shaped. Returns the byte after its line feed with the row's
+// outcome given, or null, with nothing given, for any other line.
+LOOP_LINES_FUNCTION const char* read_common_row(const char* line, const char* end, const RowPicks& picks,
+                                                const RowConstants& k, OutcomeQueue& out) {
+    const LineBytes bytes{_mm512_loadu_si512(line), _mm512_loadu_si512(line + 64)};
+    // The line feed past the first 64 bytes and before the end of the bytes at hand.
+    const auto high_line_feed = static_cast<unsigned>(_tzcnt_u64(bytes_equal(bytes.high, '\n')));
+    if ((bytes_equal(bytes.low, '\n') != 0) | (static_cast<std::ptrdiff_t>(high_line_feed) + 64 >= end - line) |
+        (*line == ';'))
+        return nullptr;
+    const std::uint64_t in_line = _bzhi_u64(~std::uint64_t{0}, high_line_feed);  // of the high bytes
+    if ((in_class(bytes.low, k.specials) | (in_class(bytes.high, k.specials) & in_line)) != 0) return nullptr;
+    const std::uint64_t blank[2] = {in_class(bytes.low, k.blanks), in_class(bytes.high, k.blanks)};
+    const std::uint64_t starts[2] = {~blank[0] & ((blank[0] << 1) | 1),
+                                     ~blank[1] & ((blank[1] << 1) | (blank[0] >> 63)) & in_line};
+    // The line feed is white space: the last value ends before it.
+    const std::uint64_t ends[2] = {~blank[0] & ((blank[0] >> 1) | (blank[1] << 63)),
+                                   ~blank[1] & (blank[1] >> 1) & in_line};
+    const unsigned low_starts = count_bits(starts[0]);
+    if (low_starts + count_bits(starts[1]) != picks.names) return nullptr;
+
+    // Each field's first and last byte offsets in the line, in every byte of the field.
+    const __m512i first = offsets_of_columns(_mm512_maskz_compress_epi8(starts[0], k.low_offsets),
+                                             _mm512_maskz_compress_epi8(starts[1], k.high_offsets), low_starts,
+                                             picks.column);
+    const __m512i last = offsets_of_columns(_mm512_maskz_compress_epi8(ends[0], k.low_offsets),
+                                            _mm512_maskz_compress_epi8(ends[1], k.high_offsets),
+                                            count_bits(ends[0]), picks.column);
+    // A coordinate longer than a field is read by the line reading.
+    const __m512i length_less_one = _mm512_sub_epi8(last, first);
+    if ((_mm512_cmpgt_epu8_mask(length_less_one, k.seven) & 0xffffff) != 0) return nullptr;
+    const __m512i place = _mm512_add_epi8(_mm512_mask_mov_epi8(last, picks.from_start, first), picks.offset);
+    // Bytes outside the value (before its start, after its end) become blanks.
+    const __mmask64 outside = _mm512_cmpgt_epu8_mask(_mm512_sub_epi8(place, first), length_less_one) | picks.blank;
+    const __m512i fields =
+        _mm512_mask_mov_epi8(_mm512_permutex2var_epi8(bytes.low, place, bytes.high), outside, k.blank_bytes);
+
+    AtomXyz atom;
+    if (!fixed_point_avx2::read_three_fields(_mm512_castsi512_si256(fields), atom)) return nullptr;
+    const auto group = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_extracti32x4_epi32(fields, 2)));
+    // One row in ten or so is no ATOM: a branch on it would often be mispredicted.
+    out.push_record_if(!picks.group_present | (group == word_of("ATOM    ")) | (group == word_of("HETATM  ")),
+                       atom);
+    return line + 64 + high_line_feed + 1;
+}
+
+// Common rows one after another while the queue has room; the first other
+// line goes to read_row_line.
 struct FastRows {
     RowPicks picks;
 
     LOOP_LINES_FUNCTION bool operator()(LoopLinePosition& at, const char* end, AtomSiteLoop& rows,
                                         OutcomeQueue& out) const {
+        if (!picks.usable) return read_row_line(at, end, rows, out);
+        const RowConstants k;
         const char* line = at.next;
-        const __m512i low = _mm512_loadu_si512(line);
-        const __m512i high = _mm512_loadu_si512(line + 64);
-        const std::uint64_t low_feeds = bytes_equal(low, '\n');
-        const unsigned line_feed = low_feeds != 0 ? static_cast<unsigned>(_tzcnt_u64(low_feeds))
-                                                  : 64 + static_cast<unsigned>(_tzcnt_u64(bytes_equal(high, '\n')));
-        const std::size_t at_hand = std::min<std::size_t>(128, static_cast<std::size_t>(end - line));
-        if (!picks.usable || line_feed >= at_hand) return read_row_line(at, end, rows, out);
-        // Everything from the line feed on counts as white space.
-        const std::uint64_t past[2] = {line_feed >= 64 ? 0 : ~std::uint64_t{0} << line_feed,
-                                       line_feed >= 64 ? ~std::uint64_t{0} << (line_feed - 64) : ~std::uint64_t{0}};
-        const __m512i specials = table_of(special_table);
-        if (((in_class(low, specials) & ~past[0]) | (in_class(high, specials) & ~past[1])) != 0 ||
-            (at.at_line_start && *line == ';'))
-            return read_row_line(at, end, rows, out);
-        const __m512i blanks = table_of(blank_table);
-        const std::uint64_t blank[2] = {in_class(low, blanks) | past[0], in_class(high, blanks) | past[1]};
-        const std::uint64_t starts[2] = {~blank[0] & ((blank[0] << 1) | 1),
-                                         ~blank[1] & ((blank[1] << 1) | (blank[0] >> 63))};
-        const std::uint64_t ends[2] = {~blank[0] & ((blank[0] >> 1) | (blank[1] << 63)),
-                                       ~blank[1] & ((blank[1] >> 1) | (std::uint64_t{1} << 63))};
-        const unsigned low_starts = count_bits(starts[0]);
-        if (low_starts + count_bits(starts[1]) != picks.names) return read_row_line(at, end, rows, out);
-
-        // Each field's first and last byte offsets in the line, in every byte of the field.
-        const __m512i byte_offsets = _mm512_set_epi64(0x3f3e3d3c3b3a3938, 0x3736353433323130, 0x2f2e2d2c2b2a2928,
-                                                      0x2726252423222120, 0x1f1e1d1c1b1a1918, 0x1716151413121110,
-                                                      0x0f0e0d0c0b0a0908, 0x0706050403020100);
-        const __m512i high_offsets = _mm512_add_epi8(byte_offsets, _mm512_set1_epi8(64));
-        const __m512i first = offsets_of_columns(_mm512_maskz_compress_epi8(starts[0], byte_offsets),
-                                                 _mm512_maskz_compress_epi8(starts[1], high_offsets), low_starts,
-                                                 picks.column);
-        const __m512i last = offsets_of_columns(_mm512_maskz_compress_epi8(ends[0], byte_offsets),
-                                                _mm512_maskz_compress_epi8(ends[1], high_offsets),
-                                                count_bits(ends[0]), picks.column);
-        // A coordinate longer than a field is read by the line reading.
-        const __m512i length_less_one = _mm512_sub_epi8(last, first);
-        if ((_mm512_cmpgt_epu8_mask(length_less_one, _mm512_set1_epi8(7)) & 0xffffff) != 0)
-            return read_row_line(at, end, rows, out);
-        const __m512i place = _mm512_add_epi8(_mm512_mask_mov_epi8(last, picks.from_start, first), picks.offset);
-        // Bytes outside the value (before its start, after its end) become blanks.
-        const __mmask64 outside =
-            _mm512_cmpgt_epu8_mask(_mm512_sub_epi8(place, first), length_less_one) | picks.blank;
-        const __m512i fields =
-            _mm512_mask_mov_epi8(_mm512_permutex2var_epi8(low, place, high), outside, _mm512_set1_epi8(' '));
-
-        AtomXyz atom;
-        if (!fixed_point_avx2::read_three_fields(_mm512_castsi512_si256(fields), atom))
-            return read_row_line(at, end, rows, out);
-        bool counts = true;
-        if (picks.group_present) {
-            const auto group = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_extracti32x4_epi32(fields, 2)));
-            counts = group == word_of("ATOM    ") || group == word_of("HETATM  ");
-        }
-        if (counts) out.push(ScanOutcome::record, atom);
-        at = {line + line_feed + 1, true, nullptr};
+        const char* next;
+        while (!out.full() && (next = read_common_row(line, end, picks, k, out)) != nullptr) line = next;
+        if (line == at.next) return read_row_line(at, end, rows, out);
+        at = {line, true, nullptr};
         return true;
-    }
-
-    static constexpr std::uint64_t word_of(const char (&text)[9]) {
-        std::uint64_t word = 0;
-        for (int i = 7; i >= 0; --i) word = word << 8 | static_cast<unsigned char>(text[i]);
-        return word;
     }
 };
 

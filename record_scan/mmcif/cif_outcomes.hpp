@@ -32,6 +32,14 @@ public:
         items_[tail_++] = {kind, atom};
     }
 
+    // A record when `counts`, else nothing, without a branch: the slot is
+    // written either way.
+    void push_record_if(bool counts, const AtomXyz& atom) {
+        assert(tail_ < capacity);
+        items_[tail_] = {ScanOutcome::record, atom};
+        tail_ += counts;
+    }
+
     CifOutcome pop() {
         CifOutcome outcome = items_[head_++];
         if (head_ == tail_) head_ = tail_ = 0;
