@@ -506,3 +506,51 @@ TEST(CifLoopLines, WideByteClassesAgreeWithTheBytewiseReading) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every "%8.3f" magnitude with a step of 7 thousandths, of either sign, in
+// the lines of 65 to 128 bytes the fast row readings take whole: every
+// kernel reads each as strtof does, to the bit.
+TEST(CifLoopLines, ThousandthsReadAsStrtof) {
+    const std::string header = "data_t\nloop_\n_atom_site.group_PDB\n_atom_site.id\n_atom_site.label\n"
+                               "_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
+    const std::string label(48, 'L');
+    std::vector<std::string> words;
+    for (long thousandths = 0; thousandths < 10000000; thousandths += 7) {
+        char word[16];
+        std::snprintf(word, sizeof word, "%s%ld.%03ld", thousandths % 2 ? "-" : "", thousandths / 1000,
+                      thousandths % 1000);
+        words.push_back(word);
+    }
+    while (words.size() % 3 != 0) words.push_back("0.000");
+    std::string text = header;
+    std::vector<float> want;
+    for (std::size_t i = 0; i < words.size(); i += 3) {
+        text += (i % 9 == 0 ? "HETATM " : "ATOM ") + std::to_string(i) + " " + label;
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            text += " " + words[i + axis];
+            want.push_back(std::strtof(words[i + axis].c_str(), nullptr));
+        }
+        text += "\n";
+    }
+    for (record_scan::Kernel kernel : record_scan::available_kernels()) {
+        MemorySource source(text);
+        record_scan::RecordScanner scanner(source, record_scan::RecordScanner::default_block_bytes, kernel);
+        record_scan::AtomXyz atom;
+        std::size_t at = 0;
+        ScanOutcome outcome;
+        while ((outcome = scanner.next_record(atom)) == ScanOutcome::record) {
+            ASSERT_LT(at + 2, want.size());
+            const float got[3] = {atom.x, atom.y, atom.z};
+            ASSERT_EQ(std::memcmp(got, &want[at], sizeof got), 0)
+                << words[at] << " " << words[at + 1] << " " << words[at + 2] << ", kernel "
+                << record_scan::kernel_name(kernel);
+            at += 3;
+        }
+        EXPECT_EQ(outcome, ScanOutcome::end_of_input);
+        EXPECT_EQ(at, want.size()) << record_scan::kernel_name(kernel);
+    }
+}
+
+}  // namespace

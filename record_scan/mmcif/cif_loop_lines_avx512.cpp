@@ -16,7 +16,6 @@
 #include <array>
 #include <cstring>
 
-#include "fixed_point_avx2.hpp"
 #include "mmcif/cif_loop_lines.hpp"
 #include "mmcif/cif_loop_lines_shared.hpp"
 
@@ -91,49 +90,44 @@ constexpr std::uint64_t word_of(const char (&text)[9]) {
 }
 
 // What the fast row reading needs of a loop's columns, made once a call.
+// A line's value boundaries, in order: the start of value 0, the byte
+// after its end, the start of value 1, ... (one vector holds those of up
+// to 32 values).
 struct RowPicks {
-    __m512i column;     // byte 8f+j: the column of field f
-    __m512i offset;     // byte 8f+j: its place relative to the field's anchor
-    std::uint64_t from_start;  // the bytes whose anchor is the value's start, not its end
+    __m512i start_index;  // byte 8f+j: the boundary where the value of field f starts
+    __m512i end_index;    // byte 8f+j: the boundary after its end
+    __m512i offset;       // byte 8f+j: its place relative to the field's anchor
+    std::uint64_t from_start;  // the bytes whose anchor is the value's start, not the byte after its end
     std::uint64_t blank;       // the bytes that are always blank
-    std::size_t names;
+    std::size_t boundaries;    // of a whole row
     bool group_present;
-    bool usable;  // no column past the 64 tokens 128 bytes can hold
+    bool usable;
 };
 
 LOOP_LINES_FUNCTION RowPicks picks_of(const AtomSiteColumns& columns) {
     RowPicks picks{};
-    picks.names = columns.names;
+    picks.boundaries = 2 * columns.names;
     picks.group_present = columns.group != AtomSiteColumns::absent;
-    picks.usable = columns.names <= 64;
-    alignas(64) unsigned char column[64] = {};
+    picks.usable = columns.names <= 32;
+    alignas(64) unsigned char start_index[64] = {};
     alignas(64) signed char offset[64] = {};
     for (unsigned field = 0; field < 3; ++field) {
         picks.usable &= columns.cartn[field] < columns.names;
         for (unsigned j = 0; j < 8; ++j) {
-            column[8 * field + j] = static_cast<unsigned char>(columns.cartn[field] & 63);
-            offset[8 * field + j] = static_cast<signed char>(j) - 7;
+            start_index[8 * field + j] = static_cast<unsigned char>(2 * (columns.cartn[field] & 31));
+            offset[8 * field + j] = static_cast<signed char>(j) - 8;
         }
     }
     for (unsigned j = 0; j < 8; ++j) {
-        column[8 * group_field + j] = static_cast<unsigned char>(picks.group_present ? columns.group & 63 : 0);
+        start_index[8 * group_field + j] = static_cast<unsigned char>(picks.group_present ? 2 * (columns.group & 31) : 0);
         offset[8 * group_field + j] = static_cast<signed char>(j);
     }
-    picks.column = _mm512_load_si512(column);
+    picks.start_index = _mm512_load_si512(start_index);
+    picks.end_index = _mm512_add_epi8(picks.start_index, _mm512_set1_epi8(1));
     picks.offset = _mm512_load_si512(offset);
     picks.from_start = std::uint64_t{0xff} << (8 * group_field);
     picks.blank = ~(std::uint64_t{0xffffff} | picks.from_start);
     return picks;
-}
-
-// Of the offsets packed in `low` (bits 0-63 of a line, `low_count` of them)
-// and `high` (bits 64-127), the one of each byte's column.
-LOOP_LINES_FUNCTION __m512i offsets_of_columns(__m512i low, __m512i high, unsigned low_count, __m512i column) {
-    // A column past the low word's count is looked up in `high` (index 64 on).
-    const __mmask64 in_high = _mm512_cmpge_epu8_mask(column, _mm512_set1_epi8(static_cast<char>(low_count)));
-    const __m512i index =
-        _mm512_mask_add_epi8(column, in_high, column, _mm512_set1_epi8(static_cast<char>(64 - low_count)));
-    return _mm512_permutex2var_epi8(low, index, high);
 }
 
 // The bytes of a line, offsets 0-63 and 64-127.
@@ -151,67 +145,130 @@ struct RowConstants {
                                        0x2726252423222120, 0x1f1e1d1c1b1a1918, 0x1716151413121110,
                                        0x0f0e0d0c0b0a0908, 0x0706050403020100)),
           high_offsets(_mm512_add_epi8(low_offsets, _mm512_set1_epi8(64))),
-          seven(_mm512_set1_epi8(7)),
+          eight(_mm512_set1_epi8(8)),
           blank_bytes(_mm512_set1_epi8(' ')) {}
 
     __m512i blanks;
     __m512i specials;
     __m512i low_offsets;  // byte i is i
     __m512i high_offsets;
-    __m512i seven;
+    __m512i eight;
     __m512i blank_bytes;
 };
 
+// A common row gathered: its coordinates as fields (bytes 0-23) and the
+// blank after Z (24-31), and whether it counts.
+struct GatheredRow {
+    __m256i fields;
+    bool counts;
+};
+
 // The common row: a line of 64 to 128 bytes holding one whole row of bare
-// words with no special byte, not beginning with ';', its coordinates
-// "%8.3f"-shaped. Returns the byte after its line feed with the row's
-// outcome given, or null, with nothing given, for any other line.
-LOOP_LINES_FUNCTION const char* read_common_row(const char* line, const char* end, const RowPicks& picks,
-                                                const RowConstants& k, OutcomeQueue& out) {
+// words with no special byte, not beginning with ';', no coordinate longer
+// than 8 bytes. Returns the byte after its line feed, or null for any
+// other line.
+LOOP_LINES_FUNCTION const char* gather_row(const char* line, const char* end, const RowPicks& picks,
+                                           const RowConstants& k, GatheredRow& row) {
     const LineBytes bytes{_mm512_loadu_si512(line), _mm512_loadu_si512(line + 64)};
     // The line feed past the first 64 bytes and before the end of the bytes at hand.
     const auto high_line_feed = static_cast<unsigned>(_tzcnt_u64(bytes_equal(bytes.high, '\n')));
     if ((bytes_equal(bytes.low, '\n') != 0) | (static_cast<std::ptrdiff_t>(high_line_feed) + 64 >= end - line) |
         (*line == ';'))
         return nullptr;
-    const std::uint64_t in_line = _bzhi_u64(~std::uint64_t{0}, high_line_feed);  // of the high bytes
-    if ((in_class(bytes.low, k.specials) | (in_class(bytes.high, k.specials) & in_line)) != 0) return nullptr;
-    const std::uint64_t blank[2] = {in_class(bytes.low, k.blanks), in_class(bytes.high, k.blanks)};
-    const std::uint64_t starts[2] = {~blank[0] & ((blank[0] << 1) | 1),
-                                     ~blank[1] & ((blank[1] << 1) | (blank[0] >> 63)) & in_line};
-    // The line feed is white space: the last value ends before it.
-    const std::uint64_t ends[2] = {~blank[0] & ((blank[0] >> 1) | (blank[1] << 63)),
-                                   ~blank[1] & (blank[1] >> 1) & in_line};
-    const unsigned low_starts = count_bits(starts[0]);
-    if (low_starts + count_bits(starts[1]) != picks.names) return nullptr;
+    if ((in_class(bytes.low, k.specials) | _bzhi_u64(in_class(bytes.high, k.specials), high_line_feed)) != 0)
+        return nullptr;
+    // The line feed is white space and ends the last value.
+    const std::uint64_t value_bytes[2] = {~in_class(bytes.low, k.blanks), ~in_class(bytes.high, k.blanks)};
+    const std::uint64_t boundaries[2] = {
+        value_bytes[0] ^ (value_bytes[0] << 1),
+        (value_bytes[1] ^ ((value_bytes[1] << 1) | (value_bytes[0] >> 63))) & _bzhi_u64(~std::uint64_t{0}, high_line_feed + 1)};
+    const unsigned low_boundaries = count_bits(boundaries[0]);
+    if (low_boundaries + count_bits(boundaries[1]) != picks.boundaries) return nullptr;
 
-    // Each field's first and last byte offsets in the line, in every byte of the field.
-    const __m512i first = offsets_of_columns(_mm512_maskz_compress_epi8(starts[0], k.low_offsets),
-                                             _mm512_maskz_compress_epi8(starts[1], k.high_offsets), low_starts,
-                                             picks.column);
-    const __m512i last = offsets_of_columns(_mm512_maskz_compress_epi8(ends[0], k.low_offsets),
-                                            _mm512_maskz_compress_epi8(ends[1], k.high_offsets),
-                                            count_bits(ends[0]), picks.column);
+    // The boundaries' offsets in the line, in order: those of the second
+    // 64 bytes follow those of the first.
+    const __m512i low = _mm512_maskz_compress_epi8(boundaries[0], k.low_offsets);
+    const __m512i high = _mm512_maskz_compress_epi8(boundaries[1], k.high_offsets);
+    const __mmask64 from_high =
+        _mm512_cmpge_epu8_mask(k.low_offsets, _mm512_set1_epi8(static_cast<char>(low_boundaries)));
+    const __m512i all = _mm512_permutex2var_epi8(
+        low,
+        _mm512_mask_add_epi8(k.low_offsets, from_high, k.low_offsets,
+                             _mm512_set1_epi8(static_cast<char>(64 - low_boundaries))),
+        high);
+    // Each field's first byte and the byte after it, in every byte of the field.
+    const __m512i first = _mm512_permutexvar_epi8(picks.start_index, all);
+    const __m512i length = _mm512_sub_epi8(_mm512_permutexvar_epi8(picks.end_index, all), first);
     // A coordinate longer than a field is read by the line reading.
-    const __m512i length_less_one = _mm512_sub_epi8(last, first);
-    if ((_mm512_cmpgt_epu8_mask(length_less_one, k.seven) & 0xffffff) != 0) return nullptr;
-    const __m512i place = _mm512_add_epi8(_mm512_mask_mov_epi8(last, picks.from_start, first), picks.offset);
-    // Bytes outside the value (before its start, after its end) become blanks.
-    const __mmask64 outside = _mm512_cmpgt_epu8_mask(_mm512_sub_epi8(place, first), length_less_one) | picks.blank;
+    if ((_mm512_cmpgt_epu8_mask(length, k.eight) & 0xffffff) != 0) return nullptr;
+    const __m512i place =
+        _mm512_add_epi8(_mm512_mask_mov_epi8(_mm512_add_epi8(first, length), picks.from_start, first), picks.offset);
+    // Bytes outside the value (before its start, from its end on) become blanks.
+    const __mmask64 outside = _mm512_cmpge_epu8_mask(_mm512_sub_epi8(place, first), length) | picks.blank;
     const __m512i fields =
         _mm512_mask_mov_epi8(_mm512_permutex2var_epi8(bytes.low, place, bytes.high), outside, k.blank_bytes);
 
-    AtomXyz atom;
-    if (!fixed_point_avx2::read_three_fields(_mm512_castsi512_si256(fields), atom)) return nullptr;
+    row.fields = _mm512_castsi512_si256(fields);
     const auto group = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_extracti32x4_epi32(fields, 2)));
     // One row in ten or so is no ATOM: a branch on it would often be mispredicted.
-    out.push_record_if(!picks.group_present | (group == word_of("ATOM    ")) | (group == word_of("HETATM  ")),
-                       atom);
+    row.counts = !picks.group_present | (group == word_of("ATOM    ")) | (group == word_of("HETATM  "));
     return line + 64 + high_line_feed + 1;
 }
 
-// Common rows one after another while the queue has room; the first other
-// line goes to read_row_line.
+// A byte-mask constant for each of the six fields of two rows: bit i of
+// `field` for byte i of the field, in bytes 0-7, 8-15, 16-23 and 32-39,
+// 40-47, 48-55.
+constexpr std::uint64_t in_each_field(std::uint8_t field) { return 0x0001010100010101u * field; }
+
+// The fixed-point reading of fixed_point_avx2 for two rows at once, row A's
+// fields in bytes 0-31 and row B's in 32-63, with mask registers. Bit 0 of
+// the result: A is "%8.3f"-shaped; bit 1: B is. The outcomes of both, A's
+// in dwords 0-3 and B's in 4-7, go to `outcomes`.
+LOOP_LINES_FUNCTION unsigned read_two_rows(__m512i text, __m256i& outcomes) {
+    const __m512i digit_values = _mm512_sub_epi8(text, _mm512_set1_epi8('0'));
+    const std::uint64_t digit = _mm512_cmple_epu8_mask(digit_values, _mm512_set1_epi8(9));
+    const std::uint64_t point = bytes_equal(text, '.');
+    const std::uint64_t minus = bytes_equal(text, '-');
+    const std::uint64_t lead = bytes_equal(text, ' ') | minus;
+    const std::uint64_t in_place = (digit & in_each_field(0b1110'1111)) | (lead & in_each_field(0b0000'0111)) |
+                                   (point & in_each_field(0b0001'0000));
+    const std::uint64_t wants_digit_next = (digit | minus) & in_each_field(0b0000'0111);
+    const std::uint64_t after_z = std::uint64_t{1} << 24 | std::uint64_t{1} << 56;
+    const std::uint64_t misshapen =
+        (in_place ^ in_each_field(0xff)) | ((wants_digit_next << 1) & ~digit) | ((digit | point) & after_z);
+
+    // As fixed_point_avx2 weighs them: X, Y of A land in dwords 0, 1 and
+    // its Z in dword 4; B's in 8, 9 and 12. Gathered in the order A's X,
+    // Y, Z, then B's.
+    const __m512i digits = _mm512_maskz_mov_epi8(digit, digit_values);
+    const __m512i pairs = _mm512_maddubs_epi16(digits, _mm512_set1_epi16(1 << 8 | 10));
+    const __m512i halves = _mm512_madd_epi16(pairs, _mm512_set1_epi32(1 << 16 | 100));
+    const __m512i thousandths =
+        _mm512_madd_epi16(_mm512_packs_epi32(halves, halves), _mm512_set1_epi32(1 << 16 | 1000));
+    const __m256i in_order = _mm512_castsi512_si256(
+        _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 1, 4, 8, 9, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), thousandths));
+    // No division, which would hold up every row: the integer (below 2^24)
+    // times 0.001 in double precision is within 2^-52 of the quotient, and
+    // a quotient of a multiple of 125 is a float while any other lies more
+    // than 2^-35 (relatively) from every midpoint of two floats, so the
+    // rounding to single precision gives the correctly rounded quotient.
+    const __m256 magnitudes =
+        _mm512_cvtpd_ps(_mm512_mul_pd(_mm512_cvtepi32_pd(in_order), _mm512_set1_pd(0.001)));
+    // A shaped field holds a minus only in its lead: the fields (64-bit
+    // lanes 0-2 for A, 4-6 for B) with one are negative.
+    const auto negative_fields = static_cast<std::uint32_t>(
+        _mm512_test_epi64_mask(_mm512_movm_epi8(minus), _mm512_movm_epi8(minus)));
+    const __m256i values =
+        _mm256_mask_or_epi32(_mm256_castps_si256(magnitudes), static_cast<__mmask8>(_pext_u32(negative_fields, 0x77)),
+                             _mm256_castps_si256(magnitudes), _mm256_set1_epi32(static_cast<int>(0x80000000u)));
+    // Each outcome: its kind, then X, Y, Z.
+    outcomes = _mm256_mask_permutexvar_epi32(_mm256_set1_epi32(static_cast<int>(ScanOutcome::record)), 0b1110'1110,
+                                             _mm256_setr_epi32(0, 0, 1, 2, 0, 3, 4, 5), values);
+    return ((misshapen & 0xffffffff) == 0) | unsigned{(misshapen >> 32) == 0} << 1;
+}
+
+// Common rows, two at a time, while the queue has room for two; the
+// first other line goes to read_row_line.
 struct FastRows {
     RowPicks picks;
 
@@ -220,8 +277,22 @@ struct FastRows {
         if (!picks.usable) return read_row_line(at, end, rows, out);
         const RowConstants k;
         const char* line = at.next;
-        const char* next;
-        while (!out.full() && (next = read_common_row(line, end, picks, k, out)) != nullptr) line = next;
+        while (out.room() >= 2) {
+            GatheredRow a, b;
+            const char* after_a = gather_row(line, end, picks, k, a);
+            if (after_a == nullptr) break;
+            const char* after_b = gather_row(after_a, end, picks, k, b);
+            const __m256i b_fields = after_b != nullptr ? b.fields : _mm512_castsi512_si256(k.blank_bytes);
+            __m256i outcomes;
+            const unsigned shaped = read_two_rows(_mm512_inserti64x4(_mm512_castsi256_si512(a.fields), b_fields, 1),
+                                                  outcomes);
+            if ((shaped & 1) == 0) break;
+            out.put_if(a.counts, _mm256_castsi256_si128(outcomes));
+            line = after_a;
+            if (after_b == nullptr || (shaped & 2) == 0) break;
+            out.put_if(b.counts, _mm256_extracti128_si256(outcomes, 1));
+            line = after_b;
+        }
         if (line == at.next) return read_row_line(at, end, rows, out);
         at = {line, true, nullptr};
         return true;

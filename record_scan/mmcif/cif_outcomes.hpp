@@ -4,6 +4,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 
 #include "record_scan.hpp"
 
@@ -32,11 +33,13 @@ public:
         items_[tail_++] = {kind, atom};
     }
 
-    // A record when `counts`, else nothing, without a branch: the slot is
-    // written either way.
-    void push_record_if(bool counts, const AtomXyz& atom) {
+    // An outcome given as its bytes (the kind, then X, Y, Z) when `counts`,
+    // else nothing, without a branch: the slot is written either way.
+    template <class Bytes>
+    void put_if(bool counts, const Bytes& outcome) {
+        static_assert(sizeof outcome == sizeof(CifOutcome));
         assert(tail_ < capacity);
-        items_[tail_] = {ScanOutcome::record, atom};
+        std::memcpy(static_cast<void*>(&items_[tail_]), &outcome, sizeof outcome);
         tail_ += counts;
     }
 
