@@ -130,6 +130,9 @@ LOOP_LINES_FUNCTION RowPicks picks_of(const AtomSiteColumns& columns) {
     return picks;
 }
 
+// The line feed's low bits differ from those of the special bytes too.
+constexpr std::array<char, 16> special_or_line_feed_table = by_low_bits({'\'', '"', '#', '_', '\n'});
+
 // The bytes of a line, offsets 0-63 and 64-127.
 struct LineBytes {
     __m512i low;
@@ -140,7 +143,7 @@ struct LineBytes {
 struct RowConstants {
     LOOP_LINES_FUNCTION RowConstants()
         : blanks(table_of(blank_table)),
-          specials(table_of(special_table)),
+          specials_or_line_feed(table_of(special_or_line_feed_table)),
           low_offsets(_mm512_set_epi64(0x3f3e3d3c3b3a3938, 0x3736353433323130, 0x2f2e2d2c2b2a2928,
                                        0x2726252423222120, 0x1f1e1d1c1b1a1918, 0x1716151413121110,
                                        0x0f0e0d0c0b0a0908, 0x0706050403020100)),
@@ -149,7 +152,7 @@ struct RowConstants {
           blank_bytes(_mm512_set1_epi8(' ')) {}
 
     __m512i blanks;
-    __m512i specials;
+    __m512i specials_or_line_feed;
     __m512i low_offsets;  // byte i is i
     __m512i high_offsets;
     __m512i eight;
@@ -172,30 +175,23 @@ LOOP_LINES_FUNCTION const char* gather_row(const char* line, const char* end, co
     const LineBytes bytes{_mm512_loadu_si512(line), _mm512_loadu_si512(line + 64)};
     // The line feed past the first 64 bytes and before the end of the bytes at hand.
     const auto high_line_feed = static_cast<unsigned>(_tzcnt_u64(bytes_equal(bytes.high, '\n')));
-    if ((bytes_equal(bytes.low, '\n') != 0) | (static_cast<std::ptrdiff_t>(high_line_feed) + 64 >= end - line) |
-        (*line == ';'))
-        return nullptr;
-    if ((in_class(bytes.low, k.specials) | _bzhi_u64(in_class(bytes.high, k.specials), high_line_feed)) != 0)
+    if ((static_cast<std::ptrdiff_t>(high_line_feed) + 64 >= end - line) | (*line == ';')) return nullptr;
+    // No special byte in the line, nor a line feed in its first 64 bytes.
+    if ((in_class(bytes.low, k.specials_or_line_feed) |
+         _bzhi_u64(in_class(bytes.high, k.specials_or_line_feed), high_line_feed)) != 0)
         return nullptr;
     // The line feed is white space and ends the last value.
     const std::uint64_t value_bytes[2] = {~in_class(bytes.low, k.blanks), ~in_class(bytes.high, k.blanks)};
     const std::uint64_t boundaries[2] = {
         value_bytes[0] ^ (value_bytes[0] << 1),
         (value_bytes[1] ^ ((value_bytes[1] << 1) | (value_bytes[0] >> 63))) & _bzhi_u64(~std::uint64_t{0}, high_line_feed + 1)};
-    const unsigned low_boundaries = count_bits(boundaries[0]);
-    if (low_boundaries + count_bits(boundaries[1]) != picks.boundaries) return nullptr;
+    if (count_bits(boundaries[0]) + count_bits(boundaries[1]) != picks.boundaries) return nullptr;
 
     // The boundaries' offsets in the line, in order: those of the second
-    // 64 bytes follow those of the first.
-    const __m512i low = _mm512_maskz_compress_epi8(boundaries[0], k.low_offsets);
-    const __m512i high = _mm512_maskz_compress_epi8(boundaries[1], k.high_offsets);
-    const __mmask64 from_high =
-        _mm512_cmpge_epu8_mask(k.low_offsets, _mm512_set1_epi8(static_cast<char>(low_boundaries)));
-    const __m512i all = _mm512_permutex2var_epi8(
-        low,
-        _mm512_mask_add_epi8(k.low_offsets, from_high, k.low_offsets,
-                             _mm512_set1_epi8(static_cast<char>(64 - low_boundaries))),
-        high);
+    // 64 bytes spread after those of the first.
+    const __m512i all = _mm512_mask_expand_epi8(_mm512_maskz_compress_epi8(boundaries[0], k.low_offsets),
+                                                ~_bzhi_u64(~std::uint64_t{0}, count_bits(boundaries[0])),
+                                                _mm512_maskz_compress_epi8(boundaries[1], k.high_offsets));
     // Each field's first byte and the byte after it, in every byte of the field.
     const __m512i first = _mm512_permutexvar_epi8(picks.start_index, all);
     const __m512i length = _mm512_sub_epi8(_mm512_permutexvar_epi8(picks.end_index, all), first);

@@ -45,7 +45,11 @@ inline std::uint64_t reserved_words(const char* window, std::uint64_t starts, st
 constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) {
     std::array<char, 16> table{};
     for (char& entry : table) entry = static_cast<char>(0xff);
-    for (char member : members) table[static_cast<unsigned char>(member) & 15] = member;
+    for (char member : members) {
+        char& entry = table[static_cast<unsigned char>(member) & 15];
+        if (entry != static_cast<char>(0xff)) throw "two members share their low four bits";
+        entry = member;
+    }
     return table;
 }
 
