@@ -173,9 +173,10 @@ struct GatheredRow {
 LOOP_LINES_FUNCTION const char* gather_row(const char* line, const char* end, const RowPicks& picks,
                                            const RowConstants& k, GatheredRow& row) {
     const LineBytes bytes{_mm512_loadu_si512(line), _mm512_loadu_si512(line + 64)};
-    // The line feed past the first 64 bytes and before the end of the bytes at hand.
+    // A line feed in the second 64 bytes (64: none), before the end of the bytes at hand.
     const auto high_line_feed = static_cast<unsigned>(_tzcnt_u64(bytes_equal(bytes.high, '\n')));
-    if ((static_cast<std::ptrdiff_t>(high_line_feed) + 64 >= end - line) | (*line == ';')) return nullptr;
+    if ((high_line_feed == 64) | (static_cast<std::ptrdiff_t>(high_line_feed) + 64 >= end - line) | (*line == ';'))
+        return nullptr;
     // No special byte in the line, nor a line feed in its first 64 bytes.
     if ((in_class(bytes.low, k.specials_or_line_feed) |
          _bzhi_u64(in_class(bytes.high, k.specials_or_line_feed), high_line_feed)) != 0)
