@@ -208,7 +208,8 @@ LOOP_LINES_FUNCTION const char* gather_row(const char* line, const char* end, co
     row.fields = _mm512_castsi512_si256(fields);
     const auto group = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm512_extracti32x4_epi32(fields, 2)));
     // One row in ten or so is no ATOM: a branch on it would often be mispredicted.
-    row.counts = !picks.group_present | (group == word_of("ATOM    ")) | (group == word_of("HETATM  "));
+    constexpr std::uint64_t atom = word_of("ATOM    "), hetatm = word_of("HETATM  ");
+    row.counts = (unsigned{!picks.group_present} | unsigned{group == atom} | unsigned{group == hetatm}) != 0;
     return line + 64 + high_line_feed + 1;
 }
 
