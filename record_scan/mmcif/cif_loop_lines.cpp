@@ -59,6 +59,11 @@ CifByteMasks classify(const char* window) {
 CifByteMasks classify(const char* window) { return classify_cif_bytes_portable(window); }
 #endif
 
+CifLineMasks classify_line(const char* window) {
+    const CifByteMasks masks = classify(window);
+    return {masks.blank, masks.special, masks.line_feed};
+}
+
 // Without a population count instruction, one bit at a time.
 std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
     for (; passed < skip && starts != 0; ++passed) starts &= starts - 1;

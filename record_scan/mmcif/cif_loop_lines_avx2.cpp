@@ -60,6 +60,18 @@ LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
             bytes_of(under[0], under[1]), bytes_of(line_feed[0], line_feed[1])};
 }
 
+// Three classes only: a row's line needs no more unless it holds a special byte.
+LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
+    const __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32))};
+    const __m256i blanks = table_of(blank_table);
+    const __m256i specials = table_of(special_table);
+    const __m256i line_feed = _mm256_set1_epi8('\n');
+    return {bytes_of(in_class(halves[0], blanks), in_class(halves[1], blanks)),
+            bytes_of(in_class(halves[0], specials), in_class(halves[1], specials)),
+            bytes_of(_mm256_cmpeq_epi8(halves[0], line_feed), _mm256_cmpeq_epi8(halves[1], line_feed))};
+}
+
 LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
     std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(starts));
     if (count <= skip) {

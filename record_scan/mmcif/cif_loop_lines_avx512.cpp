@@ -47,6 +47,11 @@ LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
             bytes_equal(v, '\'') | bytes_equal(v, '"'), bytes_equal(v, '_'), bytes_equal(v, '\n')};
 }
 
+LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
+    const __m512i v = _mm512_loadu_si512(window);
+    return {in_class(v, table_of(blank_table)), in_class(v, table_of(special_table)), bytes_equal(v, '\n')};
+}
+
 LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
     std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(starts));
     if (count <= skip) {

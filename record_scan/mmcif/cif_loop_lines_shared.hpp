@@ -17,6 +17,14 @@ namespace record_scan::loop_lines {
 // has its 5th and 7th bytes in view for the reserved-word test.
 inline constexpr std::size_t window_step = 56;
 
+// What the reading of a row's line needs of a 64-byte window: bit i of
+// each mask tells about byte i (CifByteMasks without quotes and underscores).
+struct CifLineMasks {
+    std::uint64_t blank;
+    std::uint64_t special;
+    std::uint64_t line_feed;
+};
+
 // The length of a token, found byte by byte; the line feed ends every token.
 inline std::size_t token_length_from(const char* token) {
     const char* stop = token + 1;
