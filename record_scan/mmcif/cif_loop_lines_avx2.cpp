@@ -96,7 +96,9 @@ LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
 // before it left out: each is moved to the end of an 8-byte field, blanks
 // put before it, and the three are judged and read at once. Any other
 // value, or a longer one, is read on its own as the portable build reads it.
-LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
+// Inlined into the row reading: called for every row, it would otherwise
+// make its constants at each call.
+[[gnu::always_inline]] LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
     constexpr std::uint64_t blanks = 0x2020202020202020u;
     std::uint64_t fields[3];
     bool short_bare = true;
