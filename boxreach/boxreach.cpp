@@ -39,34 +39,44 @@ void reach(float coordinate, float centre, float& radius) {
 using Lanes = float __attribute__((vector_size(16)));
 using LaneMask = int __attribute__((vector_size(16)));
 
-// The largest distance over `count` values `stride` apart, four lanes at a
-// time. The greatest of the distances that are no NaN is the same whatever
-// their order, so the lanes change nothing.
+// The largest distance over `count` values `stride` apart, eight lanes at
+// a time in two vectors (so that no comparison waits for the one before).
+// The greatest of the distances that are no NaN is the same whatever their
+// order, so the lanes change nothing.
 template <std::size_t fixed_stride>
 float lanes_reach(const float* values, std::size_t count, std::size_t stride, float centre,
                   float radius) {
     if constexpr (fixed_stride != 0) stride = fixed_stride;
     const Lanes centres = {centre, centre, centre, centre};
     const LaneMask no_sign = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
-    Lanes lane_radius = {radius, radius, radius, radius};
-    std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const float* v = values + i * stride;
+    Lanes lane_radius[2] = {{radius, radius, radius, radius}, {radius, radius, radius, radius}};
+    // distance > radius as a select, which the max instructions compute: a
+    // NaN compares false and never replaces.
+    const auto widen = [&](Lanes& into, const float* v) {
         Lanes coordinates = {v[0], v[stride], v[2 * stride], v[3 * stride]};
         Lanes distance = reinterpret_cast<Lanes>(reinterpret_cast<LaneMask>(coordinates - centres) & no_sign);
-        // distance > radius, as a mask: a NaN compares false and never replaces.
-        LaneMask greater = distance > lane_radius;
-        lane_radius = reinterpret_cast<Lanes>((reinterpret_cast<LaneMask>(distance) & greater) |
-                                              (reinterpret_cast<LaneMask>(lane_radius) & ~greater));
+        into = distance > into ? distance : into;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        widen(lane_radius[0], values + i * stride);
+        widen(lane_radius[1], values + (i + 4) * stride);
+    }
+    if (i + 4 <= count) {
+        widen(lane_radius[0], values + i * stride);
+        i += 4;
     }
     for (; i < count; ++i) reach(values[i * stride], centre, radius);
-    for (int lane = 0; lane < 4; ++lane) reach(lane_radius[lane], 0, radius);
+    for (const Lanes& lanes : lane_radius)
+        for (int lane = 0; lane < 4; ++lane) reach(lanes[lane], 0, radius);
     return radius;
 }
 
-// Runs of whole atoms (stride 3) are the common case.
+// Runs of whole atoms (stride 3, or 4 for records read ahead of mmCIF
+// text) are the common case.
 float run_reach(const record_scan::AxisRun& run, float centre, float radius) {
     if (run.stride == 3) return lanes_reach<3>(run.first, run.count, 3, centre, radius);
+    if (run.stride == 4) return lanes_reach<4>(run.first, run.count, 4, centre, radius);
     return lanes_reach<0>(run.first, run.count, run.stride, centre, radius);
 }
 

@@ -31,18 +31,28 @@ bool machine_runs(Kernel kernel) {
 #else
             return false;
 #endif
+        case Kernel::avx512:
+#if defined(__x86_64__)
+            // The mmCIF kernel packs and permutes bytes (VBMI, VBMI2); the
+            // PDB layout reads with the AVX2 kernel.
+            return machine_runs(Kernel::avx2) && __builtin_cpu_supports("avx512f") &&
+                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+                   __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
+#else
+            return false;
+#endif
     }
     return false;
 }
 
 struct KernelList {
-    Kernel kernels[2] = {};
+    Kernel kernels[3] = {};
     std::size_t count = 0;
 };
 
 KernelList find_available_kernels() {
     KernelList list;
-    for (Kernel kernel : {Kernel::portable, Kernel::avx2})
+    for (Kernel kernel : {Kernel::portable, Kernel::avx2, Kernel::avx512})
         if (machine_runs(kernel)) list.kernels[list.count++] = kernel;
     return list;
 }
@@ -60,6 +70,7 @@ std::string_view kernel_name(Kernel kernel) {
     switch (kernel) {
         case Kernel::portable: return "portable";
         case Kernel::avx2: return "avx2";
+        case Kernel::avx512: return "avx512";
     }
     return "unknown";
 }
@@ -68,7 +79,7 @@ PlainLinesReader plain_lines_reader(Kernel kernel) {
     for (Kernel available : available_kernels()) {
         if (available != kernel) continue;
 #if defined(__x86_64__)
-        if (kernel == Kernel::avx2) return read_plain_lines_avx2;
+        if (kernel == Kernel::avx2 || kernel == Kernel::avx512) return read_plain_lines_avx2;
 #endif
     }
     return read_plain_lines_portable;

@@ -69,10 +69,11 @@ std::FILE* open_structure_file(const char* path);
 // text, or an atom record of the PDB layout within its first MiB. Reads from the stream's position.
 bool holds_structure_data(std::FILE* stream);
 
-// How the common lines of the PDB layout are read: every kernel gives the
-// same records. `portable` is plain C++ and runs everywhere; another runs
-// only where the machine has the instructions it is named for.
-enum class Kernel { portable, avx2 };
+// How the common lines of the PDB layout and the loop rows of mmCIF are
+// read: every kernel gives the same records. `portable` is plain C++ and
+// runs everywhere; another runs only where the machine has the instructions
+// it is named for (`avx512` reads the PDB layout as `avx2` does).
+enum class Kernel { portable, avx2, avx512 };
 
 // The kernels this machine can run, checked once at run time; the portable
 // one first, the fastest last.

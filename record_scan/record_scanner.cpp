@@ -7,6 +7,7 @@
 #include "binary/binary_structure_reader.hpp"
 #include "input/decompressing_source.hpp"
 #include "input/input_recognition.hpp"
+#include "mmcif/cif_outcomes.hpp"
 #include "mmcif/mmcif_reader.hpp"
 #include "pdb/pdb_layout_reader.hpp"
 #include "input/peekable_source.hpp"
@@ -68,6 +69,7 @@ public:
             if (pdb_) return next_axis_run(run);
         }
         if (binary_) return settled(binary_->next_axis_run(run));
+        if (cif_) return cif_axis_run(run);
         if (next_axis_ == 3) {
             if (ended_by_) return *ended_by_;
             read_ahead();
@@ -80,6 +82,22 @@ public:
 
 private:
     static constexpr std::size_t read_ahead_capacity = 256;
+
+    // The records waiting in the mmCIF reader, handed out where they lie.
+    ScanOutcome cif_axis_run(AxisRun& run) {
+        if (next_axis_ == 3) {
+            if (ended_by_) return *ended_by_;
+            ScanOutcome outcome = settled(cif_->next_records(cif_first_, read_ahead_count_));
+            if (outcome != ScanOutcome::record) {
+                ended_by_ = outcome;
+                return outcome;
+            }
+            next_axis_ = 0;
+        }
+        run = {next_axis_, cif_first_ + next_axis_, read_ahead_count_, cif_outcome_floats};
+        ++next_axis_;
+        return ScanOutcome::record;
+    }
 
     void read_ahead() {
         read_ahead_count_ = 0;
@@ -139,6 +157,7 @@ private:
     std::unique_ptr<BinaryStructureReader> binary_;
     static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
     AtomXyz read_ahead_[read_ahead_capacity];
+    const float* cif_first_ = nullptr;
     std::size_t read_ahead_count_ = 0;
     unsigned next_axis_ = 3;  // of the records read ahead; 3: none left
     std::optional<ScanOutcome> ended_by_;

@@ -397,11 +397,18 @@ std::string fast_steps(record_scan::LoopLinesReader read, const std::vector<std:
     }
 }
 
+// The loop-line builds of the kernels other than the portable one that
+// this machine runs.
+std::vector<record_scan::Kernel> wider_kernels() {
+    std::vector<record_scan::Kernel> kernels;
+    for (record_scan::Kernel kernel : record_scan::available_kernels())
+        if (record_scan::loop_lines_reader(kernel) != record_scan::read_loop_lines_portable) kernels.push_back(kernel);
+    return kernels;
+}
+
 TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
-    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
-        GTEST_SKIP() << "this machine runs only the portable build";
-#if defined(__x86_64__)
-    for (unsigned seed = 1; seed <= 200; ++seed) {
+    if (wider_kernels().empty()) GTEST_SKIP() << "this machine runs only the portable build";
+    for (unsigned seed = 1; seed <= 400; ++seed) {
         std::mt19937 random(seed);
         const std::string text = generated_cif(random, seed % 2 == 0);
         // The names, and the rows after them, as the token reading would hand them over.
@@ -413,11 +420,11 @@ TEST(CifLoopLines, BuildsForEachInstructionSetAgree) {
             at = text.find('\n', end) + 1;
         }
         const std::string rows = text.substr(at);
-        ASSERT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
-                  fast_steps(record_scan::read_loop_lines_portable, names, rows))
-            << "generated text " << seed;
+        const std::string want = fast_steps(record_scan::read_loop_lines_portable, names, rows);
+        for (record_scan::Kernel kernel : wider_kernels())
+            ASSERT_EQ(fast_steps(record_scan::loop_lines_reader(kernel), names, rows), want)
+                << "generated text " << seed << ", kernel " << record_scan::kernel_name(kernel);
     }
-#endif
 }
 
 // Coordinates of every shape, the "%8.3f" words the fast row reading takes
@@ -448,12 +455,10 @@ TEST(CifLoopLines, CoordinateWordsOfEveryShape) {
     std::string text = "data_t\nloop_\n";
     for (const std::string& name : names) text += name + "\n";
     expect_reference_answer("coordinate words", text + rows, 16);
-#if defined(__x86_64__)
-    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) != record_scan::read_loop_lines_portable) {
-        EXPECT_EQ(fast_steps(record_scan::read_loop_lines_avx2, names, rows),
-                  fast_steps(record_scan::read_loop_lines_portable, names, rows));
-    }
-#endif
+    const std::string want = fast_steps(record_scan::read_loop_lines_portable, names, rows);
+    for (record_scan::Kernel kernel : wider_kernels())
+        EXPECT_EQ(fast_steps(record_scan::loop_lines_reader(kernel), names, rows), want)
+            << "kernel " << record_scan::kernel_name(kernel);
 }
 
 TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
@@ -472,27 +477,150 @@ TEST(CifLoopLines, ByteClassesAgreeWithTheBytewiseReading) {
     }
 }
 
-// The AVX2 build's classes by table look-up, over every byte value in
+// The wider builds' classes by table look-up, over every byte value in
 // every place and over random windows of the bytes that matter.
-TEST(CifLoopLines, Avx2ByteClassesAgreeWithTheBytewiseReading) {
-    if (record_scan::loop_lines_reader(record_scan::fastest_kernel()) == record_scan::read_loop_lines_portable)
-        GTEST_SKIP() << "this machine runs only the portable build";
+TEST(CifLoopLines, WideByteClassesAgreeWithTheBytewiseReading) {
+    if (wider_kernels().empty()) GTEST_SKIP() << "this machine runs only the portable build";
 #if defined(__x86_64__)
+    std::vector<record_scan::CifByteMasks (*)(const char*)> builds;
+    for (record_scan::Kernel kernel : wider_kernels())
+        builds.push_back(kernel == record_scan::Kernel::avx512 ? record_scan::classify_cif_bytes_avx512
+                                                               : record_scan::classify_cif_bytes_avx2);
     std::mt19937 random(7);
     const char alphabet[] = " \t\r\n'\"#_;ab09.\x7f\x80\xff\x0b\x00\x20\xa0\x8a\x2f\x5f\x6f\x7d";
     char window[64];
     for (int i = 0; i < 20000; ++i) {
         for (std::size_t k = 0; k < sizeof window; ++k)
             window[k] = i < 256 ? static_cast<char>(i + k * 7) : alphabet[random() % (sizeof alphabet - 1)];
-        record_scan::CifByteMasks fast = record_scan::classify_cif_bytes_avx2(window);
         record_scan::CifByteMasks plain = record_scan::classify_cif_bytes_portable(window);
-        ASSERT_EQ(fast.blank, plain.blank) << i;
-        ASSERT_EQ(fast.special, plain.special) << i;
-        ASSERT_EQ(fast.quote, plain.quote) << i;
-        ASSERT_EQ(fast.underscore, plain.underscore) << i;
-        ASSERT_EQ(fast.line_feed, plain.line_feed) << i;
+        for (const auto classify : builds) {
+            record_scan::CifByteMasks fast = classify(window);
+            ASSERT_EQ(fast.blank, plain.blank) << i;
+            ASSERT_EQ(fast.special, plain.special) << i;
+            ASSERT_EQ(fast.quote, plain.quote) << i;
+            ASSERT_EQ(fast.underscore, plain.underscore) << i;
+            ASSERT_EQ(fast.line_feed, plain.line_feed) << i;
+        }
     }
 #endif
+}
+
+// Archive-style rows, columns padded to one width as an archive writes
+// them, each row then changed at random in one of the ways that send a
+// line away from the fast row readings or just keep it on them: lines
+// around 64 and 128 bytes, coordinates of 1 to 10 bytes, group values
+// that are almost ATOM or HETATM, a special byte in some column, a
+// control byte that is no white space, tabs and carriage returns, a row
+// over two lines or two rows on one, and loops of 33 columns and more.
+std::string archive_rows(std::mt19937& random, std::vector<std::string>& names) {
+    auto pick = [&](unsigned below) { return static_cast<unsigned>(random() % below); };
+    names = {"_atom_site.group_PDB", "_atom_site.id", "_atom_site.type_symbol", "_atom_site.label_atom_id",
+             "_atom_site.label_comp_id", "_atom_site.Cartn_x", "_atom_site.Cartn_y", "_atom_site.Cartn_z",
+             "_atom_site.occupancy", "_atom_site.B_iso_or_equiv"};
+    const unsigned extra = pick(4) == 0 ? 20 + pick(20) : pick(8);
+    for (unsigned i = 0; i < extra; ++i) names.push_back("_atom_site.extra_" + std::to_string(i));
+    std::shuffle(names.begin() + 1, names.end(), random);
+    const std::size_t padding = pick(4) == 0 ? 0 : pick(40);  // of the one wide column
+    const char* groups[] = {"ATOM", "HETATM", "ATOMS", "HETATMS", "ATO", "atom", "HETAT", "ATOMATOM", "TER"};
+    const char* oddities[] = {"a#b", "x_y", "O5'", "'q r'", "\"s\"", "#", "_a.b", "v\x0bw", "f\x0cg", "loop_",
+                              "\x7f", "\xc3\xa9"};
+    std::string rows;
+    for (unsigned row = 0, count = 50 + pick(100); row < count; ++row) {
+        const unsigned change = pick(24);
+        for (std::size_t column = 0; column < names.size(); ++column) {
+            const std::string& name = names[column];
+            std::string value;
+            if (name == "_atom_site.group_PDB") {
+                value = change == 0 ? groups[pick(9)] : pick(10) == 0 ? "HETATM" : "ATOM";
+            } else if (name.rfind("_atom_site.Cartn_", 0) == 0) {
+                const unsigned width = change == 1 ? 1 + pick(10) : 8;
+                const long thousandths = static_cast<long>(pick(2000000)) - 1000000;
+                char number[32];
+                std::snprintf(number, sizeof number, "%.3f", thousandths / 1000.0);
+                value = number;
+                if (value.size() > width) value = value.substr(value.size() - width);
+                if (value.empty() || value == "-") value = "7";
+            } else if (change == 2 && pick(3) == 0) {
+                value = oddities[pick(12)];
+            } else if (name == "_atom_site.extra_0") {
+                value = std::string(1 + padding, 'w');
+            } else {
+                value = std::to_string(pick(1000));
+            }
+            rows += value;
+            // Columns padded to their width, as archives write them.
+            rows += std::string(1 + (value.size() < 8 ? 8 - value.size() : 0), ' ');
+            if (change == 3 && column + 1 < names.size() && pick(6) == 0) rows += "\n";
+            if (change == 4 && pick(12) == 0) rows += "\t";
+        }
+        rows += change == 5 ? "\r\n" : change == 6 ? "" : "\n";
+    }
+    return rows;
+}
+
+TEST(CifLoopLines, ArchiveStyleRowsAgreeInEveryBuild) {
+    for (unsigned seed = 1; seed <= 300; ++seed) {
+        std::mt19937 random(seed);
+        std::vector<std::string> names;
+        const std::string rows = archive_rows(random, names);
+        const std::string want = fast_steps(record_scan::read_loop_lines_portable, names, rows);
+        for (record_scan::Kernel kernel : wider_kernels())
+            ASSERT_EQ(fast_steps(record_scan::loop_lines_reader(kernel), names, rows), want)
+                << "seed " << seed << ", kernel " << record_scan::kernel_name(kernel);
+        if (seed % 10 == 0) {
+            std::string text = "data_t\nloop_\n";
+            for (const std::string& name : names) text += name + "\n";
+            expect_reference_answer("archive-style rows " + std::to_string(seed), text + rows, seed);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every "%8.3f" magnitude with a step of 7 thousandths, of either sign, in
+// the lines of 65 to 128 bytes the fast row readings take whole: every
+// kernel reads each as strtof does, to the bit.
+TEST(CifLoopLines, ThousandthsReadAsStrtof) {
+    const std::string header = "data_t\nloop_\n_atom_site.group_PDB\n_atom_site.id\n_atom_site.label\n"
+                               "_atom_site.Cartn_x\n_atom_site.Cartn_y\n_atom_site.Cartn_z\n";
+    const std::string label(48, 'L');
+    std::vector<std::string> words;
+    for (long thousandths = 0; thousandths < 10000000; thousandths += 7) {
+        char word[16];
+        std::snprintf(word, sizeof word, "%s%ld.%03ld", thousandths % 2 ? "-" : "", thousandths / 1000,
+                      thousandths % 1000);
+        words.push_back(word);
+    }
+    while (words.size() % 3 != 0) words.push_back("0.000");
+    std::string text = header;
+    std::vector<float> want;
+    for (std::size_t i = 0; i < words.size(); i += 3) {
+        text += (i % 9 == 0 ? "HETATM " : "ATOM ") + std::to_string(i) + " " + label;
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            text += " " + words[i + axis];
+            want.push_back(std::strtof(words[i + axis].c_str(), nullptr));
+        }
+        text += "\n";
+    }
+    for (record_scan::Kernel kernel : record_scan::available_kernels()) {
+        MemorySource source(text);
+        record_scan::RecordScanner scanner(source, record_scan::RecordScanner::default_block_bytes, kernel);
+        record_scan::AtomXyz atom;
+        std::size_t at = 0;
+        ScanOutcome outcome;
+        while ((outcome = scanner.next_record(atom)) == ScanOutcome::record) {
+            ASSERT_LT(at + 2, want.size());
+            const float got[3] = {atom.x, atom.y, atom.z};
+            ASSERT_EQ(std::memcmp(got, &want[at], sizeof got), 0)
+                << words[at] << " " << words[at + 1] << " " << words[at + 2] << ", kernel "
+                << record_scan::kernel_name(kernel);
+            at += 3;
+        }
+        EXPECT_EQ(outcome, ScanOutcome::end_of_input);
+        EXPECT_EQ(at, want.size()) << record_scan::kernel_name(kernel);
+    }
 }
 
 }  // namespace

@@ -59,6 +59,11 @@ CifByteMasks classify(const char* window) {
 CifByteMasks classify(const char* window) { return classify_cif_bytes_portable(window); }
 #endif
 
+CifLineMasks classify_line(const char* window) {
+    const CifByteMasks masks = classify(window);
+    return {masks.blank, masks.special, masks.line_feed};
+}
+
 // Without a population count instruction, one bit at a time.
 std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
     for (; passed < skip && starts != 0; ++passed) starts &= starts - 1;
@@ -95,8 +100,11 @@ CifByteMasks classify_cif_bytes(const char* window) { return portable::classify(
 
 LoopLinesReader loop_lines_reader(Kernel kernel) {
 #if defined(__x86_64__)
-    for (Kernel available : available_kernels())
-        if (available == kernel && kernel == Kernel::avx2) return read_loop_lines_avx2;
+    for (Kernel available : available_kernels()) {
+        if (available != kernel) continue;
+        if (kernel == Kernel::avx2) return read_loop_lines_avx2;
+        if (kernel == Kernel::avx512) return read_loop_lines_avx512;
+    }
 #endif
     return read_loop_lines_portable;
 }

@@ -37,13 +37,16 @@ enum class LoopLines : unsigned char {
 using LoopLinesReader = LoopLines (*)(LoopLinePosition& at, const char* end, AtomSiteLoop* rows,
                                       OutcomeQueue& out);
 
-// The same reading built for two instruction sets: any machine's, and
-// AVX2 with BMI2 and POPCNT (only where the machine has them).
+// The same reading built for three instruction sets: any machine's, AVX2
+// with BMI2 and POPCNT, and AVX-512 (F, BW, VL, VBMI, VBMI2) with those
+// (each only where the machine has them).
 LoopLines read_loop_lines_portable(LoopLinePosition& at, const char* end, AtomSiteLoop* rows,
                                    OutcomeQueue& out);
 #if defined(__x86_64__)
 LoopLines read_loop_lines_avx2(LoopLinePosition& at, const char* end, AtomSiteLoop* rows,
                                OutcomeQueue& out);
+LoopLines read_loop_lines_avx512(LoopLinePosition& at, const char* end, AtomSiteLoop* rows,
+                                 OutcomeQueue& out);
 #endif
 
 // The reading of a kernel; the portable one for a kernel this machine cannot run.
@@ -60,7 +63,8 @@ struct CifByteMasks {
 CifByteMasks classify_cif_bytes(const char* window);
 CifByteMasks classify_cif_bytes_portable(const char* window);  // the same, a byte at a time
 #if defined(__x86_64__)
-CifByteMasks classify_cif_bytes_avx2(const char* window);  // only where the AVX2 kernel runs
+CifByteMasks classify_cif_bytes_avx2(const char* window);    // only where the AVX2 kernel runs
+CifByteMasks classify_cif_bytes_avx512(const char* window);  // only where the AVX-512 kernel runs
 #endif
 
 }  // namespace record_scan

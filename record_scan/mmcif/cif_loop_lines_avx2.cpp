@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <initializer_list>
 #include <cstring>
 
 #include "fixed_point_avx2.hpp"
@@ -31,19 +30,9 @@ LOOP_LINES_FUNCTION std::uint64_t bytes_of(__m256i low_half_matches, __m256i hig
 }
 
 // The bytes of a class whose members all differ in their low four bits,
-// in one table look-up: each byte is compared with the member its low bits
-// name (0xff, which no byte below 0x80 equals, where none does; a byte of
-// 0x80 or more looks up 0, which it is not).
+// in one table look-up (by_low_bits).
 LOOP_LINES_FUNCTION __m256i in_class(__m256i bytes, __m256i members_by_low_bits) {
     return _mm256_cmpeq_epi8(bytes, _mm256_shuffle_epi8(members_by_low_bits, bytes));
-}
-
-// A table for in_class: `members` at the places of their low four bits.
-constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) {
-    std::array<char, 16> table{};
-    for (char& entry : table) entry = static_cast<char>(0xff);
-    for (char member : members) table[static_cast<unsigned char>(member) & 15] = member;
-    return table;
 }
 
 LOOP_LINES_FUNCTION __m256i table_of(const std::array<char, 16>& t) {
@@ -51,9 +40,6 @@ LOOP_LINES_FUNCTION __m256i table_of(const std::array<char, 16>& t) {
                             t[14], t[15], t[0], t[1], t[2], t[3], t[4], t[5], t[6], t[7], t[8], t[9], t[10], t[11],
                             t[12], t[13], t[14], t[15]);
 }
-
-constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
-constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
 
 LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
     __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),
@@ -72,6 +58,18 @@ LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
     }
     return {bytes_of(blank[0], blank[1]), bytes_of(special[0], special[1]), bytes_of(quote[0], quote[1]),
             bytes_of(under[0], under[1]), bytes_of(line_feed[0], line_feed[1])};
+}
+
+// Three classes only: a row's line needs no more unless it holds a special byte.
+LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
+    const __m256i halves[2] = {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(window)),
+                               _mm256_loadu_si256(reinterpret_cast<const __m256i*>(window + 32))};
+    const __m256i blanks = table_of(blank_table);
+    const __m256i specials = table_of(special_table);
+    const __m256i line_feed = _mm256_set1_epi8('\n');
+    return {bytes_of(in_class(halves[0], blanks), in_class(halves[1], blanks)),
+            bytes_of(in_class(halves[0], specials), in_class(halves[1], specials)),
+            bytes_of(_mm256_cmpeq_epi8(halves[0], line_feed), _mm256_cmpeq_epi8(halves[1], line_feed))};
 }
 
 LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
@@ -98,7 +96,9 @@ LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
 // before it left out: each is moved to the end of an 8-byte field, blanks
 // put before it, and the three are judged and read at once. Any other
 // value, or a longer one, is read on its own as the portable build reads it.
-LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
+// Inlined into the row reading: called for every row, it would otherwise
+// make its constants at each call.
+[[gnu::always_inline]] LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
     constexpr std::uint64_t blanks = 0x2020202020202020u;
     std::uint64_t fields[3];
     bool short_bare = true;

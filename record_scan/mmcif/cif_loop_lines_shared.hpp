@@ -2,8 +2,10 @@
 // share: none of it depends on the instructions.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "mmcif/atom_site_rows.hpp"
 #include "mmcif/cif_loop_lines.hpp"
@@ -14,6 +16,14 @@ namespace record_scan::loop_lines {
 // Windows of 64 bytes advance by 56, so that a token starting in a window
 // has its 5th and 7th bytes in view for the reserved-word test.
 inline constexpr std::size_t window_step = 56;
+
+// What the reading of a row's line needs of a 64-byte window: bit i of
+// each mask tells about byte i (CifByteMasks without quotes and underscores).
+struct CifLineMasks {
+    std::uint64_t blank;
+    std::uint64_t special;
+    std::uint64_t line_feed;
+};
 
 // The length of a token, found byte by byte; the line feed ends every token.
 inline std::size_t token_length_from(const char* token) {
@@ -35,6 +45,25 @@ inline std::uint64_t reserved_words(const char* window, std::uint64_t starts, st
     }
     return reserved;
 }
+
+// A table for a byte-shuffle class test: `members` at the places of their
+// low four bits, 0xff elsewhere. Each byte is compared with the member its
+// low bits name: no byte below 0x80 equals 0xff, and a byte of 0x80 or more
+// looks up 0, which it is not.
+constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) {
+    std::array<char, 16> table{};
+    for (char& entry : table) entry = static_cast<char>(0xff);
+    for (char member : members) {
+        char& entry = table[static_cast<unsigned char>(member) & 15];
+        if (entry != static_cast<char>(0xff)) throw "two members share their low four bits";
+        entry = member;
+    }
+    return table;
+}
+
+// White space and the special bytes each differ in their low four bits.
+inline constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
+inline constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
 
 constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
 

@@ -4,6 +4,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 
 #include "record_scan.hpp"
 
@@ -13,6 +14,10 @@ struct CifOutcome {
     ScanOutcome kind = ScanOutcome::record;
     AtomXyz atom;
 };
+// Records waiting in the queue are handed out as runs of one axis, each
+// value a whole outcome (four floats) after the one before.
+inline constexpr std::size_t cif_outcome_floats = 4;
+static_assert(sizeof(CifOutcome) == cif_outcome_floats * sizeof(float), "runs step over whole outcomes");
 
 class OutcomeQueue {
 public:
@@ -28,10 +33,35 @@ public:
         items_[tail_++] = {kind, atom};
     }
 
+    // An outcome given as its bytes (the kind, then X, Y, Z) when `counts`,
+    // else nothing, without a branch: the slot is written either way.
+    template <class Bytes>
+    void put_if(bool counts, const Bytes& outcome) {
+        static_assert(sizeof outcome == sizeof(CifOutcome));
+        assert(tail_ < capacity);
+        std::memcpy(static_cast<void*>(&items_[tail_]), &outcome, sizeof outcome);
+        tail_ += counts;
+    }
+
     CifOutcome pop() {
         CifOutcome outcome = items_[head_++];
         if (head_ == tail_) head_ = tail_ = 0;
         return outcome;
+    }
+
+    // The records at the front, before any other outcome: how many, the
+    // first at `first`. They stay until dropped.
+    std::size_t front_records(const CifOutcome*& first) const {
+        first = items_ + head_;
+        std::size_t count = 0;
+        while (head_ + count != tail_ && items_[head_ + count].kind == ScanOutcome::record) ++count;
+        return count;
+    }
+
+    void drop(std::size_t count) {
+        assert(count <= tail_ - head_);
+        head_ += count;
+        if (head_ == tail_) head_ = tail_ = 0;
     }
 
 private:

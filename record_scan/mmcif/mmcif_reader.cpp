@@ -48,6 +48,7 @@ struct MmcifReader::State {
     const char* line_feed = nullptr;  // of the line being read fast, when known
     CifTokenizer tokenizer;
     OutcomeQueue queue;
+    std::size_t handed_out = 0;  // records at the queue's front handed out by next_records
     AtomSiteReading reading{queue};
     std::optional<ScanOutcome> last;  // end_of_input or read_error, once reached
 };
@@ -59,6 +60,8 @@ MmcifReader::~MmcifReader() = default;
 
 ScanOutcome MmcifReader::next_record(AtomXyz& atom) {
     State& state = *state_;
+    state.queue.drop(state.handed_out);
+    state.handed_out = 0;
     while (state.queue.empty()) {
         if (state.last) return *state.last;
         state.advance();
@@ -66,6 +69,22 @@ ScanOutcome MmcifReader::next_record(AtomXyz& atom) {
     CifOutcome outcome = state.queue.pop();
     atom = outcome.atom;
     return outcome.kind;
+}
+
+ScanOutcome MmcifReader::next_records(const float*& first, std::size_t& count) {
+    State& state = *state_;
+    state.queue.drop(state.handed_out);
+    state.handed_out = 0;
+    while (state.queue.empty()) {
+        if (state.last) return *state.last;
+        state.advance();
+    }
+    const CifOutcome* front = nullptr;
+    count = state.queue.front_records(front);
+    if (count == 0) return state.queue.pop().kind;
+    first = &front->atom.x;
+    state.handed_out = count;
+    return ScanOutcome::record;
 }
 
 void MmcifReader::State::advance() {

@@ -25,6 +25,11 @@ public:
     // coordinates; `read_error` when the source fails.
     ScanOutcome next_record(AtomXyz& atom);
 
+    // The same outcomes, the records many at a time: `record` with `count`
+    // of them from `first` on (cif_outcome_floats floats apart), valid
+    // until the next call of either function; else the next outcome.
+    ScanOutcome next_records(const float*& first, std::size_t& count);
+
 private:
     struct State;
     std::unique_ptr<State> state_;
