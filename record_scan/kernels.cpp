@@ -35,9 +35,9 @@ bool machine_runs(Kernel kernel) {
 #if defined(__x86_64__)
             // The mmCIF kernel packs and permutes bytes (VBMI, VBMI2); the
             // PDB layout reads with the AVX2 kernel.
-            return machine_runs(Kernel::avx2) && __builtin_cpu_supports("avx512f") &&
-                   __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
-                   __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2");
+            return machine_runs(Kernel::avx2) && MACHINE_HAS(AVX512F, "avx512f") &&
+                   MACHINE_HAS(AVX512BW, "avx512bw") && MACHINE_HAS(AVX512VL, "avx512vl") &&
+                   MACHINE_HAS(AVX512_VBMI, "avx512vbmi") && MACHINE_HAS(AVX512_VBMI2, "avx512vbmi2");
 #else
             return false;
 #endif
