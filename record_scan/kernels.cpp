@@ -4,7 +4,14 @@
 #include "record_scan.hpp"
 
 #if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+#if defined(__clang__)
+// The header's inline functions are written with C's _Bool, a word clang's C++ does not know.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
+#else
+#include <sys/platform/x86.h>
+#endif
 #define RECORD_SCAN_FEATURES_FROM_LIBC 1
 #endif
 
