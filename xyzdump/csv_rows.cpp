@@ -1,15 +1,14 @@
 #include "csv_rows.hpp"
-#include "millionths.hpp"
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <limits>
+
+#include "millionths.hpp"
 
 namespace xyzdump {
 namespace {

@@ -40,8 +40,8 @@ char* format_rows_avx2(char* out, const record_scan::AtomXyz* atoms, std::size_t
 #endif
 
 // Collects rows in one large buffer and writes it out in big blocks, the
-// rows formatted by the given kernel. After
-// the first failed write every call reports failure and writes nothing.
+// rows formatted by the given kernel. After the first failed write every
+// call reports failure and writes nothing.
 class CsvWriter {
 public:
     static constexpr std::size_t buffer_bytes = std::size_t{1} << 18;
