@@ -14,6 +14,7 @@
 
 #include "fixed_point_avx2.hpp"
 #include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/cif_loop_lines_bmi2.hpp"
 #include "mmcif/cif_loop_lines_shared.hpp"
 
 namespace record_scan {
@@ -21,6 +22,7 @@ namespace {
 namespace avx2 {
 
 using namespace loop_lines;
+using namespace loop_lines::bmi2;
 
 #define LOOP_LINES_FUNCTION [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline
 
@@ -70,26 +72,6 @@ LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
     return {bytes_of(in_class(halves[0], blanks), in_class(halves[1], blanks)),
             bytes_of(in_class(halves[0], specials), in_class(halves[1], specials)),
             bytes_of(_mm256_cmpeq_epi8(halves[0], line_feed), _mm256_cmpeq_epi8(halves[1], line_feed))};
-}
-
-LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
-    std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(starts));
-    if (count <= skip) {
-        passed = count;
-        return 0;
-    }
-    passed = skip;
-    std::uint64_t kept_first = _pdep_u64(std::uint64_t{1} << skip, starts);
-    return starts & ~(kept_first - 1);
-}
-
-LOOP_LINES_FUNCTION unsigned count_bits(std::uint64_t bits) {
-    return static_cast<unsigned>(_mm_popcnt_u64(bits));
-}
-
-// The offset of set bit `k` (from 0) of `bits`; 64 when there are fewer.
-LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
-    return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k & 63), bits)));
 }
 
 // Nearly every coordinate is a bare word written "%8.3f", the blanks

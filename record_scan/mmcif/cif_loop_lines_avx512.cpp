@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/cif_loop_lines_bmi2.hpp"
 #include "mmcif/cif_loop_lines_shared.hpp"
 
 namespace record_scan {
@@ -24,6 +25,7 @@ namespace {
 namespace avx512 {
 
 using namespace loop_lines;
+using namespace loop_lines::bmi2;
 
 #define LOOP_LINES_FUNCTION \
     [[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,avx2,bmi,bmi2,popcnt")]] inline
@@ -50,25 +52,6 @@ LOOP_LINES_FUNCTION CifByteMasks classify(const char* window) {
 LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
     const __m512i v = _mm512_loadu_si512(window);
     return {in_class(v, table_of(blank_table)), in_class(v, table_of(special_table)), bytes_equal(v, '\n')};
-}
-
-LOOP_LINES_FUNCTION std::uint64_t pass_starts(std::uint64_t starts, std::size_t skip, std::size_t& passed) {
-    std::size_t count = static_cast<std::size_t>(_mm_popcnt_u64(starts));
-    if (count <= skip) {
-        passed = count;
-        return 0;
-    }
-    passed = skip;
-    std::uint64_t kept_first = _pdep_u64(std::uint64_t{1} << skip, starts);
-    return starts & ~(kept_first - 1);
-}
-
-LOOP_LINES_FUNCTION unsigned count_bits(std::uint64_t bits) {
-    return static_cast<unsigned>(_mm_popcnt_u64(bits));
-}
-
-LOOP_LINES_FUNCTION unsigned select_bit(std::uint64_t bits, unsigned k) {
-    return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << (k & 63), bits)));
 }
 
 // The line reading's coordinates: the three fields at once when all are
