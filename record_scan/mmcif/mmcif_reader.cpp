@@ -29,6 +29,7 @@ struct MmcifReader::State {
     void overread_zeroed() { std::memset(buffer.get() + end, 0, loop_lines_overread); }
 
     void advance();
+    std::optional<ScanOutcome> await_outcome();
     bool read_loop_lines();
     void read_token();
     bool refill();
@@ -60,12 +61,7 @@ MmcifReader::~MmcifReader() = default;
 
 ScanOutcome MmcifReader::next_record(AtomXyz& atom) {
     State& state = *state_;
-    state.queue.drop(state.handed_out);
-    state.handed_out = 0;
-    while (state.queue.empty()) {
-        if (state.last) return *state.last;
-        state.advance();
-    }
+    if (std::optional<ScanOutcome> last = state.await_outcome()) return *last;
     CifOutcome outcome = state.queue.pop();
     atom = outcome.atom;
     return outcome.kind;
@@ -73,18 +69,25 @@ ScanOutcome MmcifReader::next_record(AtomXyz& atom) {
 
 ScanOutcome MmcifReader::next_records(const float*& first, std::size_t& count) {
     State& state = *state_;
-    state.queue.drop(state.handed_out);
-    state.handed_out = 0;
-    while (state.queue.empty()) {
-        if (state.last) return *state.last;
-        state.advance();
-    }
+    if (std::optional<ScanOutcome> last = state.await_outcome()) return *last;
     const CifOutcome* front = nullptr;
     count = state.queue.front_records(front);
     if (count == 0) return state.queue.pop().kind;
     first = &front->atom.x;
     state.handed_out = count;
     return ScanOutcome::record;
+}
+
+// Drops the records handed out last, then reads on until an outcome waits
+// in the queue; the reader's last answer when none ever will.
+std::optional<ScanOutcome> MmcifReader::State::await_outcome() {
+    queue.drop(handed_out);
+    handed_out = 0;
+    while (queue.empty()) {
+        if (last) return last;
+        advance();
+    }
+    return std::nullopt;
 }
 
 void MmcifReader::State::advance() {
