@@ -10,6 +10,7 @@
 // the line ends.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -34,9 +35,6 @@ enum class ScanOutcome {
 // Written by both tools when a record is incomplete; no line end follows.
 inline constexpr std::string_view incomplete_message = "XYZ is not complete";
 
-// The longest chunk: what fits in a 100-byte buffer with its zero byte.
-inline constexpr std::size_t max_chunk_bytes = 99;
-
 // Where the scanner's bytes come from. A block read may return fewer bytes
 // than asked for; only a count of 0 (or a failure) ends the input.
 class ByteSource {
@@ -59,15 +57,24 @@ private:
     std::FILE* stream_;
 };
 
-// Opens a structure file for reading. A directory is a file that cannot be
-// opened: reading one would only fail later, as a read error. "-" gives
-// standard input itself (closing it is fine); "./-" names a file called "-".
-std::FILE* open_structure_file(const char* path);
+// Reads bytes held in memory (a file mapped or fetched whole), which must
+// outlive the source.
+class MemorySource final : public ByteSource {
+public:
+    MemorySource(const void* bytes, std::size_t size)
+        : next_(static_cast<const char*>(bytes)), left_(size) {}
+    Block read(char* into, std::size_t capacity) override;
 
-// True when an open file already holds structure data, which a tool must
-// never overwrite: compressed data, a binary structure file, an mmCIF
-// text, or an atom record of the PDB layout within its first MiB. Reads from the stream's position.
-bool holds_structure_data(std::FILE* stream);
+private:
+    const char* next_;
+    std::size_t left_;
+};
+
+// Opens a structure file for reading. A directory is a file that cannot be
+// opened (errno EISDIR): reading one would only fail later, as a read
+// error. "-" gives standard input itself (closing it is fine); "./-" names
+// a file called "-".
+std::FILE* open_structure_file(const char* path);
 
 // How the common lines of the PDB layout and the loop rows of mmCIF are
 // read: every kernel gives the same records. `portable` is plain C++ and
@@ -130,14 +137,15 @@ private:
     std::unique_ptr<InputReader> reader_;
 };
 
-// The pieces of a record's judgement, exposed so they can be tested alone.
+// X, Y, Z of a point, or one value per axis.
+using Point = std::array<float, 3>;
 
-// True when the chunk begins with "ATOM" or "HETATM".
-bool is_atom_record(std::string_view chunk);
-
-// Reads X, Y, Z from a selected chunk: from offset 30 the way
-// sscanf("%f%f%f") would, or by the fixed PDB columns when two of the
-// numbers touch. False when the record does not yield three numbers.
-bool scan_coordinates(std::string_view chunk, AtomXyz& atom);
+// How far the atoms reach from `centre` along each axis, as boxreach
+// reports it: per axis the largest |coordinate - centre| in single
+// precision over every atom the scanner delivers from here on (0 for none;
+// a NaN distance never counts). Reads the scanner to its end and gives the
+// outcome that ended the atoms: `end_of_input` when `radius` covers them
+// all, otherwise what stopped them (`radius` then holds no answer).
+ScanOutcome reach(RecordScanner& scanner, const Point& centre, Point& radius);
 
 }  // namespace record_scan

@@ -6,6 +6,7 @@
 #include "input/peekable_source.hpp"
 #include "pdb/pdb_layout_reader.hpp"
 #include "record_scan.hpp"
+#include "structure_data.hpp"
 
 namespace record_scan {
 namespace {

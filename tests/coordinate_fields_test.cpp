@@ -9,6 +9,7 @@
 #include <string>
 
 #include "pdb/pdb_columns.hpp"
+#include "pdb/pdb_layout_reader.hpp"
 #include "record_scan.hpp"
 #include "reference_reading.hpp"
 

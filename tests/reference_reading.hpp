@@ -19,6 +19,7 @@
 
 #include <zlib.h>
 
+#include "pdb/pdb_layout_reader.hpp"
 #include "record_scan.hpp"
 #include "reference_cif.hpp"
 #include "reference_decompression.hpp"

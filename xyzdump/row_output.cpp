@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "record_scan.hpp"
+#include "structure_data.hpp"
 
 namespace xyzdump {
 namespace {

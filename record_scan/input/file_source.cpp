@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "record_scan.hpp"
@@ -11,7 +12,11 @@ namespace {
 // shell can open a directory with `< dir`; reading it would only fail later).
 std::FILE* standard_input() {
     struct stat status;
-    if (fstat(fileno(stdin), &status) != 0 || S_ISDIR(status.st_mode)) return nullptr;
+    if (fstat(fileno(stdin), &status) != 0) return nullptr;
+    if (S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        return nullptr;
+    }
     return stdin;
 }
 
@@ -23,8 +28,11 @@ std::FILE* open_structure_file(const char* path) {
     // stat() rather than std::filesystem: linked statically, that would add a
     // megabyte to each tool.
     struct stat status;
-    bool directory = stat(path, &status) == 0 && S_ISDIR(status.st_mode);
-    return directory ? nullptr : std::fopen(path, "r");
+    if (stat(path, &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    return std::fopen(path, "r");
 }
 
 ByteSource::Block FileSource::read(char* into, std::size_t capacity) {

@@ -16,6 +16,19 @@
 
 namespace record_scan {
 
+// The longest chunk: what fits in a 100-byte buffer with its zero byte.
+inline constexpr std::size_t max_chunk_bytes = 99;
+
+// The pieces of a record's judgement, apart so that they can be tested alone.
+
+// True when the chunk begins with "ATOM" or "HETATM".
+bool is_atom_record(std::string_view chunk);
+
+// Reads X, Y, Z from a selected chunk: from offset 30 the way
+// sscanf("%f%f%f") would, or by the fixed PDB columns when two of the
+// numbers touch. False when the record does not yield three numbers.
+bool scan_coordinates(std::string_view chunk, AtomXyz& atom);
+
 class PdbLayoutReader {
 public:
     // `starts_inside_line`: the source begins part way into a line that
