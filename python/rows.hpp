@@ -1,0 +1,40 @@
+// Rows of X, Y, Z gathered into memory that becomes a numpy array's own,
+// without a copy: grown by realloc, which moves large blocks by remapping.
+#pragma once
+
+#include <pybind11/numpy.h>
+
+#include <cstddef>
+#include <span>
+
+#include "record_scan.hpp"
+
+namespace record_scan_python {
+
+namespace py = pybind11;
+
+class Rows {
+public:
+    Rows() = default;
+    explicit Rows(std::size_t capacity) { reserve(capacity); }
+    ~Rows();
+    Rows(const Rows&) = delete;
+    Rows& operator=(const Rows&) = delete;
+
+    std::size_t size() const { return count_; }
+    std::size_t room() const { return capacity_ - count_; }
+    // Appends the atoms, growing as needed; throws std::bad_alloc. No GIL needed.
+    void append(std::span<const record_scan::AtomXyz> atoms);
+
+    // An (n, 3) float32 array that owns the rows; this is left empty. GIL held.
+    py::array_t<float> release();
+
+private:
+    void reserve(std::size_t capacity);
+
+    record_scan::AtomXyz* atoms_ = nullptr;
+    std::size_t count_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+}  // namespace record_scan_python
