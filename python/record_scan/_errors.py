@@ -24,3 +24,8 @@ class ReadError(OSError):
 
     ``filename`` is the path when the source was one, else None.
     """
+
+    def __str__(self) -> str:
+        # The tools' message alone: OSError would write "[Errno None] ..."
+        # once a filename is set.
+        return str(self.args[0]) if self.args else ""
