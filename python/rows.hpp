@@ -1,5 +1,7 @@
 // Rows of X, Y, Z gathered into memory that becomes a numpy array's own,
-// without a copy: grown by realloc, which moves large blocks by remapping.
+// without a copy. Small results live on the heap; a large one moves once
+// into mapped memory in huge pages, grown by remapping, so that its pages
+// are neither copied on growth nor faulted in one by one.
 #pragma once
 
 #include <pybind11/numpy.h>
@@ -31,10 +33,12 @@ public:
 
 private:
     void reserve(std::size_t capacity);
+    void map(std::size_t bytes);
 
     record_scan::AtomXyz* atoms_ = nullptr;
     std::size_t count_ = 0;
     std::size_t capacity_ = 0;
+    std::size_t mapped_bytes_ = 0;  // 0 while the rows are on the heap
 };
 
 }  // namespace record_scan_python
