@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+
 namespace record_scan {
 namespace {
 
@@ -21,7 +22,7 @@ std::int64_t sign_extended(std::uint64_t value, unsigned bytes) {
 }  // namespace
 
 MsgpackReader::MsgpackReader(ByteSource& source)
-    : source_(source), buffer_(std::make_unique_for_overwrite<unsigned char[]>(buffer_bytes)) {}
+    : source_(source), buffer_(pooled_array<unsigned char>(buffer_bytes)) {}
 
 // At least `wanted` (at most 9) bytes in the buffer, unless the input ends.
 bool MsgpackReader::fill(std::size_t wanted) {

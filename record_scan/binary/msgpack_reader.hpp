@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "buffer_pool.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {
@@ -54,7 +55,7 @@ private:
     }
 
     ByteSource& source_;
-    std::unique_ptr<unsigned char[]> buffer_;
+    PooledArray<unsigned char> buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;

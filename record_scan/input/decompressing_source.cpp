@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+
 namespace record_scan {
 namespace {
 
@@ -21,7 +22,7 @@ constexpr std::size_t largest_output = std::size_t{1} << 30;
 DecompressingSource::DecompressingSource(ByteSource& compressed, std::unique_ptr<Decoder> decoder)
     : compressed_(compressed),
       decoder_(std::move(decoder)),
-      input_(std::make_unique_for_overwrite<std::uint8_t[]>(input_bytes)) {
+      input_(pooled_array<std::uint8_t>(input_bytes)) {
     decoder_->start_stream();
 }
 
@@ -62,7 +63,7 @@ ByteSource::Block DecompressingSource::read(char* into, std::size_t capacity) {
 }
 
 bool DecompressingSource::rest_is_intact() {
-    auto scratch = std::make_unique_for_overwrite<char[]>(input_bytes);
+    auto scratch = pooled_array<char>(input_bytes);
     Block block;
     do block = read(scratch.get(), input_bytes);
     while (block.bytes > 0);

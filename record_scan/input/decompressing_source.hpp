@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "buffer_pool.hpp"
 #include "input/decoder.hpp"
 #include "record_scan.hpp"
 
@@ -34,7 +35,7 @@ private:
 
     ByteSource& compressed_;
     std::unique_ptr<Decoder> decoder_;
-    std::unique_ptr<std::uint8_t[]> input_;
+    PooledArray<std::uint8_t> input_;
     std::size_t given_ = 0;  // bytes of input_ last handed to the decoder
     bool stream_starts_ = true;
     Phase phase_ = Phase::decoding;

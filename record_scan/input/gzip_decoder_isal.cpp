@@ -2,6 +2,7 @@
 // member's CRC-32 and length itself.
 #include <isa-l/igzip_lib.h>
 
+#include "buffer_pool.hpp"
 #include "input/decoder.hpp"
 
 namespace record_scan {
@@ -11,7 +12,7 @@ class IsalInflater final : public Decoder {
 public:
     // Not zeroed (85 KB of tables, 22 pages a small input would touch for
     // nothing): set up by isal_inflate_init, as ISA-L's own usage does.
-    IsalInflater() : state_(std::make_unique_for_overwrite<inflate_state>()) {
+    IsalInflater() : state_(pooled_object<inflate_state>()) {
         isal_inflate_init(state_.get());
     }
 
@@ -53,7 +54,7 @@ private:
         return (state_->next_in[flags_offset - member_offset_] & reserved_flags) != 0;
     }
 
-    std::unique_ptr<inflate_state> state_;
+    std::unique_ptr<inflate_state, GiveBack> state_;
     std::size_t member_offset_ = 0;  // bytes of the current member consumed
 };
 

@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+
 namespace record_scan {
 
 PeekableSource::PeekableSource(ByteSource& source)
-    : source_(source), window_(std::make_unique_for_overwrite<char[]>(window_bytes)) {}
+    : source_(source), window_(pooled_array<char>(window_bytes)) {}
 
 std::string_view PeekableSource::peek(std::size_t wanted) {
     wanted = std::min(wanted, window_bytes);

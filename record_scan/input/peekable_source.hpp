@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 
+#include "buffer_pool.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {
@@ -30,7 +31,7 @@ public:
 
 private:
     ByteSource& source_;
-    std::unique_ptr<char[]> window_;
+    PooledArray<char> window_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     bool ended_ = false;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "buffer_pool.hpp"
 #include "mmcif/atom_site_reading.hpp"
 #include "mmcif/cif_outcomes.hpp"
 #include "mmcif/cif_loop_lines.hpp"
@@ -22,7 +23,7 @@ struct MmcifReader::State {
           capacity(std::max<std::size_t>(block_bytes, 1)),
           // Not zeroed: a small file touches only the pages it fills. The
           // fast reading's look past the end sees the zeros of overread_zeroed.
-          buffer(std::make_unique_for_overwrite<char[]>(capacity + loop_lines_overread)) {
+          buffer(pooled_array<char>(capacity + loop_lines_overread)) {
         overread_zeroed();
     }
 
@@ -38,7 +39,7 @@ struct MmcifReader::State {
     ByteSource& source;
     const LoopLinesReader read_lines;
     std::size_t capacity;
-    std::unique_ptr<char[]> buffer;
+    PooledArray<char> buffer;
     std::size_t begin = 0;  // first unread byte in buffer
     std::size_t end = 0;    // one past the last byte in buffer
     bool input_ended = false;

@@ -7,6 +7,7 @@
 #include "pdb/pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
+
 namespace record_scan {
 namespace {
 
@@ -48,7 +49,7 @@ PdbLayoutReader::PdbLayoutReader(ByteSource& source, std::size_t block_bytes,
       block_bytes_(std::max(block_bytes, std::size_t{1})),
       // Room for a block after what is kept of the one before: less than a
       // chunk, or less than a kernel's look-ahead.
-      buffer_(std::make_unique_for_overwrite<char[]>(
+      buffer_(pooled_array<char>(
           block_bytes_ + std::max(max_chunk_bytes, plain_lines_lookahead))),
       inside_long_line_(starts_inside_line),
       read_plain_lines_(plain_lines_reader(kernel)) {}

@@ -11,6 +11,7 @@
 #include <span>
 #include <string_view>
 
+#include "buffer_pool.hpp"
 #include "pdb/pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
@@ -84,7 +85,7 @@ private:
 
     ByteSource& source_;
     std::size_t block_bytes_;
-    std::unique_ptr<char[]> buffer_;
+    PooledArray<char> buffer_;
     std::size_t begin_ = 0;  // first unconsumed byte in buffer_
     std::size_t end_ = 0;    // one past the last byte read into buffer_
     bool input_ended_ = false;
