@@ -81,9 +81,9 @@ Walk BinaryStructureReader::State::category() {
 // the archive's files give rowCount after the columns. Everything else is
 // held until the category ends: columns read by records (X, Y and Z go out
 // together), and the rare orders in which the bytes come before what they
-// need (group_PDB after the coordinates, which may leave rows out; the
-// category's or the column's name after its columns or bytes; an encoding
-// after its bytes).
+// need (group_PDB after the coordinates or missing: which rows count is not
+// known until the category ends; the category's or the column's name
+// after its columns or bytes; an encoding after its bytes).
 Walk BinaryStructureReader::State::column() {
     MsgpackHeader map;
     if (!next(map, MsgpackKind::map)) co_return;
