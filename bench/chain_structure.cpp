@@ -87,7 +87,9 @@ bool write_chain_cif(std::FILE* out, long long atoms, std::mt19937_64& random) {
 
 // Encoded as the archive encodes: coordinates FixedPoint 1000, Delta,
 // IntegerPacking of 2 bytes, ByteArray; integers Delta, RunLength and
-// IntegerPacking; text StringArray; '.' and '?' columns masked.
+// IntegerPacking; text StringArray; '.' and '?' columns masked. In the
+// archive's key order too: a category's rowCount after its columns, a
+// column's mask after its data.
 bool write_chain_bcif(std::FILE* out, long long atoms, std::mt19937_64& random) {
     Chain chain(random);
     std::vector<std::string> group, symbol, atom_id, comp;
@@ -138,6 +140,6 @@ bool write_chain_bcif(std::FILE* out, long long atoms, std::mt19937_64& random) 
     site.columns.push_back({"auth_atom_id", bw::string_array(atom_id, strings)});
     site.columns.push_back({"pdbx_PDB_model_num", bw::encode_ints(ones, runs)});
     bw::Category entry{"_entry", 1, {{"id", bw::string_array({"CHAIN"}, runs)}}};
-    const std::string bytes = bw::binarycif({{entry, site}});
+    const std::string bytes = bw::binarycif({{entry, site}}, false, bw::archive_order);
     return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size() && std::ferror(out) == 0;
 }

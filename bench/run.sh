@@ -134,7 +134,7 @@ binary_block() {  # binary_block KILOATOMS
     local box_peak dump_peak held=$(( 3 * 2 * atoms / 1024 ))
     box_peak=$(peak_kb "$bin/boxreach" "$work/in.bcif" 0 0 0)
     dump_peak=$(peak_kb "$bin/xyzdump" "$work/in.bcif" /dev/null)
-    echo "BinaryCIF of $atoms atoms ($(( $(stat -c %s "$work/in.bcif") / 1000000 )) MB) against the same as mmCIF" \
+    echo "BinaryCIF of $atoms atoms in the archive's key order ($(( $(stat -c %s "$work/in.bcif") / 1000000 )) MB) against the same as mmCIF" \
          "($(( $(stat -c %s "$work/in.cif") / 1000000 )) MB), best of $rounds:"
     echo "  boxreach   ${best[bcif_box]} ms against ${best[cif_box]} ms  ($(ratio "${best[cif_box]}" "${best[bcif_box]}") x faster)," \
          "same report: $same_box"

@@ -257,8 +257,18 @@ inline void write_steps(Msgpack& out, const std::vector<Step>& steps) {
     for (const Step& step : steps) step.write(out);
 }
 
-// {data: bytes, encoding: [steps]}, or the encoding first.
-inline void write_encoded(Msgpack& out, const Encoded& e, bool encoding_first = true) {
+// The order of the keys of each map, as the file writes them. The archive's
+// encoder writes a category's rowCount after its columns and a column's
+// mask after its data; a reader must take any order.
+struct KeyOrder {
+    std::vector<std::string> category{"name", "columns", "rowCount"};
+    std::vector<std::string> column{"name", "data", "mask"};
+    bool encoding_first = true;  // {encoding, data}, or {data, encoding}
+};
+
+inline const KeyOrder archive_order{};
+
+inline void write_encoded(Msgpack& out, const Encoded& e, bool encoding_first) {
     out.map(2);
     auto encoding = [&] {
         out.key("encoding");
@@ -291,43 +301,41 @@ struct Column {
     Encoded mask{};
 };
 
-inline void write_column(Msgpack& out, const Column& column, bool encoding_first = true) {
-    out.map(3);
-    out.key("name");
-    out.str(column.name);
-    out.key("data");
-    write_encoded(out, column.data, encoding_first);
-    out.key("mask");
-    if (column.has_mask) write_encoded(out, column.mask, encoding_first);
-    else out.nil();
+inline void write_column(Msgpack& out, const Column& column, const KeyOrder& order) {
+    out.map(static_cast<std::uint32_t>(order.column.size()));
+    for (const std::string& key : order.column) {
+        out.key(key);
+        if (key == "name") out.str(column.name);
+        else if (key == "data") write_encoded(out, column.data, order.encoding_first);
+        else if (column.has_mask) write_encoded(out, column.mask, order.encoding_first);
+        else out.nil();
+    }
 }
 
 struct Category {
     std::string name;
     std::int64_t row_count = 0;
     std::vector<Column> columns;
-    bool row_count_last = false;
 };
 
-inline void write_category(Msgpack& out, const Category& category, bool encoding_first = true) {
-    out.map(3);
-    out.key("name");
-    out.str(category.name);
-    if (!category.row_count_last) {
-        out.key("rowCount");
-        out.integer(category.row_count);
-    }
-    out.key("columns");
-    out.array(static_cast<std::uint32_t>(category.columns.size()));
-    for (const Column& column : category.columns) write_column(out, column, encoding_first);
-    if (category.row_count_last) {
-        out.key("rowCount");
-        out.integer(category.row_count);
+inline void write_category(Msgpack& out, const Category& category, const KeyOrder& order) {
+    out.map(static_cast<std::uint32_t>(order.category.size()));
+    for (const std::string& key : order.category) {
+        out.key(key);
+        if (key == "name") {
+            out.str(category.name);
+        } else if (key == "rowCount") {
+            out.integer(category.row_count);
+        } else {
+            out.array(static_cast<std::uint32_t>(category.columns.size()));
+            for (const Column& column : category.columns) write_column(out, column, order);
+        }
     }
 }
 
 // A whole file: data blocks of categories.
-inline std::string binarycif(const std::vector<std::vector<Category>>& blocks, bool wide = false, bool encoding_first = true) {
+inline std::string binarycif(const std::vector<std::vector<Category>>& blocks, bool wide = false,
+                             const KeyOrder& order = archive_order) {
     Msgpack out(wide);
     out.map(3);
     out.key("version");
@@ -342,7 +350,7 @@ inline std::string binarycif(const std::vector<std::vector<Category>>& blocks, b
         out.str("BLOCK" + std::to_string(b));
         out.key("categories");
         out.array(static_cast<std::uint32_t>(blocks[b].size()));
-        for (const Category& category : blocks[b]) write_category(out, category, encoding_first);
+        for (const Category& category : blocks[b]) write_category(out, category, order);
     }
     return out.bytes;
 }

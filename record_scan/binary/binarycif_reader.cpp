@@ -72,17 +72,25 @@ Walk BinaryStructureReader::State::category() {
     for (Walk part = finish_category(); part.resume();) co_yield true;
 }
 
-// A column's data and mask are held unless read by axis runs, where a
-// coordinate column is decoded as it passes once group_PDB and rowCount
-// have been seen (before it, as in the archive's files: else the column is
-// held too, so that no claimed length is decoded unchecked).
+// By axis runs, a coordinate column of _atom_site is decoded as its bytes
+// pass once group_PDB has been seen: its values are handed out at once, and
+// its mask is checked as it passes, before or after them. A counted row
+// masked makes the reading incomplete whatever its value, and a row that
+// does not count is never handed out, so the values need no mask. The
+// lengths of both are measured against rowCount when the category ends:
+// the archive's files give rowCount after the columns. Everything else is
+// held until the category ends: columns read by records (X, Y and Z go out
+// together), and the rare orders in which the bytes come before what they
+// need (group_PDB after the coordinates or missing: which rows count is not
+// known until the category ends; the category's or the column's name
+// after its columns or bytes; an encoding after its bytes).
 Walk BinaryStructureReader::State::column() {
     MsgpackHeader map;
     if (!next(map, MsgpackKind::map)) co_return;
     ColumnRole role = role_unnamed;
     HeldColumn& column = current;
     column.clear();
-    bool streamed = false;
+    bool streamed = false, mask_checked = false;
     for (std::uint64_t entry = 0; entry < map.length && !failed(); ++entry) {
         std::string_view key;
         if (!short_text(key)) co_return;
@@ -120,14 +128,17 @@ Walk BinaryStructureReader::State::column() {
                 MsgpackHeader bytes;
                 if (!next(bytes, MsgpackKind::binary)) co_return;
                 has_data = true;
-                const bool stream = !is_mask && way == ReadingWay::runs && role <= role_z && has_encoding &&
-                                    atom_site.atom_site && atom_site.seen[role_group] && atom_site.row_count >= 0;
-                if (!stream) {
-                    if (!hold_bytes(bytes, is_mask ? column.mask_data : column.data)) fail();
-                    continue;
+                const bool passing = way == ReadingWay::runs && role <= role_z && has_encoding && atom_site.atom_site &&
+                                     atom_site.seen[role_group];
+                if (passing && is_mask) {
+                    check_passing_mask(role, bytes.length);
+                    mask_checked = true;
+                } else if (passing) {
+                    streamed = true;
+                    for (Walk run = stream_column(role, bytes.length); run.resume();) co_yield true;
+                } else if (!hold_bytes(bytes, is_mask ? column.mask_data : column.data)) {
+                    fail();
                 }
-                streamed = true;
-                for (Walk run = stream_column(role, bytes.length); run.resume();) co_yield true;
             } else {
                 reader.skip_value();
             }
@@ -139,6 +150,7 @@ Walk BinaryStructureReader::State::column() {
         co_return;
     }
     atom_site.seen[role] = true;
+    if (mask_checked) column.has_mask = false;  // what it marks is known
     if (!streamed) {
         column.present = true;
         std::swap(atom_site.held[role], column);
@@ -146,11 +158,11 @@ Walk BinaryStructureReader::State::column() {
     }
     atom_site.streamed[role] = true;
     if (!column.has_mask) co_return;
-    // The mask came after the values: the counted rows it marks make the reading incomplete.
+    // The values passed, their mask held (its encoding after its bytes): checked now.
     ColumnStream mask, group, group_mask;
     RowFilter filter;
     if (open(mask, column.mask_encoding, column.mask_data, role_other) && open_filter(filter, group, group_mask))
-        check_mask(mask, filter, atom_site.streamed_rows[role], found);
+        atom_site.mask_rows[role] = check_mask(mask, filter, atom_site.row_count, found);
 }
 
 Walk BinaryStructureReader::State::stream_column(ColumnRole role, std::uint64_t length) {
@@ -164,10 +176,26 @@ Walk BinaryStructureReader::State::stream_column(ColumnRole role, std::uint64_t 
         fail();
         co_return;
     }
+    // Without rowCount yet, as many rows as the column holds.
     DecodedRuns runs(axis, nullptr, filter, atom_site.row_count);
     while (emit_run(runs, role))
         if (run_count > 0) co_yield true;
     atom_site.streamed_rows[role] = runs.rows_read();
+    if (!passing.all_read()) fail();
+}
+
+void BinaryStructureReader::State::check_passing_mask(ColumnRole role, std::uint64_t length) {
+    ColumnStream mask, group, group_mask;
+    auto bytes = std::make_unique<PassingBytes>(reader, length);
+    PassingBytes& passing = *bytes;
+    mask.bytes = std::move(bytes);
+    mask.ints = integer_decoder(current.mask_encoding, *mask.bytes, mask.status);
+    RowFilter filter;
+    if (!mask.ints || !open_filter(filter, group, group_mask)) {
+        fail();
+        return;
+    }
+    atom_site.mask_rows[role] = check_mask(mask, filter, atom_site.row_count, found);
     if (!passing.all_read()) fail();
 }
 
@@ -182,6 +210,7 @@ Walk BinaryStructureReader::State::finish_category() {
     for (int axis = 0; axis < 3; ++axis) {
         all_axes = all_axes && (category.held[axis].present || category.streamed[axis]);
         if (category.streamed[axis] && category.streamed_rows[axis] != category.row_count) fail();
+        if (category.mask_rows[axis] >= 0 && category.mask_rows[axis] != category.row_count) fail();
     }
     if (failed()) co_return;
     if (category.row_count == 0 || !all_axes) {

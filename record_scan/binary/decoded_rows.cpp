@@ -138,20 +138,27 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     return true;
 }
 
-void check_mask(ColumnStream& mask, RowFilter filter, std::int64_t rows, RowsFound& found) {
+std::int64_t check_mask(ColumnStream& mask, RowFilter filter, std::int64_t rows, RowsFound& found) {
     std::int64_t flags[3][DecodedRuns::block_rows];
-    for (std::int64_t row = 0; row < rows && !found.damaged;) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(rows - row, DecodedRuns::block_rows));
-        if (!pull_flags(&mask, flags[2], n) || !pull_flags(filter.group, flags[0], n) ||
-            !pull_flags(filter.group_mask, flags[1], n)) {
+    const bool counted = rows >= 0;
+    std::int64_t row = 0;
+    while (!found.damaged) {
+        const std::size_t n = counted ? static_cast<std::size_t>(std::min<std::int64_t>(rows - row, DecodedRuns::block_rows))
+                                      : DecodedRuns::block_rows;
+        if (n == 0) break;
+        const std::size_t got = mask.ints->pull(flags[2], n);
+        if (mask.status.damaged || (counted && got < n) || !pull_flags(filter.group, flags[0], got) ||
+            !pull_flags(filter.group_mask, flags[1], got)) {
             found.damaged = true;
-            return;
+            return row;
         }
-        for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t i = 0; i < got; ++i)
             if (counts(filter, flags[0], flags[1], i) && flags[2][i] != 0) found.incomplete = true;
-        row += static_cast<std::int64_t>(n);
+        row += static_cast<std::int64_t>(got);
+        if (got < n) break;  // the mask's end, its length not known before
     }
-    if (!ended_whole(mask)) found.damaged = true;
+    if (!found.damaged && !all_ended(mask, nullptr, filter)) found.damaged = true;
+    return row;
 }
 
 }  // namespace record_scan

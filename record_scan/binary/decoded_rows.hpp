@@ -76,8 +76,9 @@ private:
 // True when the stream holds no more values and nothing in it was damaged.
 bool ended_whole(ColumnStream& stream);
 
-// Whether a counted row is masked: the mask decoded again beside the filter.
-// False in `found.damaged` terms when lengths disagree.
-void check_mask(ColumnStream& mask, RowFilter filter, std::int64_t rows, RowsFound& found);
+// Whether a counted row is masked, the mask decoded beside the filter:
+// `rows` long, or below 0 as long as the mask is (the filter must end with
+// it). Lengths that disagree are `found.damaged`. Returns the rows read.
+std::int64_t check_mask(ColumnStream& mask, RowFilter filter, std::int64_t rows, RowsFound& found);
 
 }  // namespace record_scan

@@ -37,8 +37,10 @@ Walk BinaryStructureReader::State::coordinate_list(int axis) {
     list_seen[axis] = true;
     list_rows[axis] = header.length;
     const std::uint64_t length = list.length - mmtf_header_bytes;
-    // By records, or before numAtoms (its length not yet to be trusted): held.
-    if (way == ReadingWay::records || !num_atoms_seen) {
+    // By records: held. By axis runs, decoded as it passes, as long as its
+    // header says; a length that is not numAtoms, when numAtoms comes after
+    // the lists, fails once the map ends.
+    if (way == ReadingWay::records) {
         list.length = length;
         held.present = hold_bytes(list, held.data);
         if (!held.present) fail();

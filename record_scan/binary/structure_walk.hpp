@@ -49,6 +49,7 @@ struct BinaryStructureReader::State {
     Walk category();
     Walk column();
     Walk stream_column(ColumnRole role, std::uint64_t length);
+    void check_passing_mask(ColumnRole role, std::uint64_t length);
     Walk finish_category();
     Walk coordinate_list(int axis);  // MMTF
     Walk finish_mmtf();
@@ -92,6 +93,7 @@ struct BinaryStructureReader::State {
         HeldColumn held[4];
         bool streamed[3] = {};
         std::int64_t streamed_rows[3] = {};
+        std::int64_t mask_rows[3] = {-1, -1, -1};  // of a mask checked apart from its values
     } atom_site;
     HeldColumn current;  // the column being read
 
