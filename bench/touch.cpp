@@ -4,6 +4,7 @@
 // is paged in. The faster of the two is the floor a tool is measured by.
 //
 //   touch read FILE      touch map FILE
+//   touch kernel         the kernel path the tools take on this machine
 //
 // Prints the count of line feeds, so that the work cannot be left out.
 #include <fcntl.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "record_scan.hpp"
 
@@ -88,9 +90,13 @@ bool count_by_mapping(int descriptor, LineFeedCounter count, std::size_t& feeds)
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "kernel") == 0) {
+        std::printf("%s\n", std::string(record_scan::kernel_name(record_scan::fastest_kernel())).c_str());
+        return 0;
+    }
     bool by_map = argc == 3 && std::strcmp(argv[1], "map") == 0;
     if (argc != 3 || (!by_map && std::strcmp(argv[1], "read") != 0)) {
-        std::fputs("usage: touch read|map FILE\n", stderr);
+        std::fputs("usage: touch read|map FILE, or touch kernel\n", stderr);
         return 2;
     }
     int descriptor = open(argv[2], O_RDONLY);
