@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Measures boxreach and xyzdump against wc -l and the plain fgets/sscanf
-# readings on synthetic inputs, from the page cache, best of five, all
-# commands of a comparison run side by side in each round.
+# Measures boxreach and xyzdump against the machine's floors, wc -l and the
+# plain fgets/sscanf readings on synthetic inputs, from the page cache, best
+# of five, all commands of a comparison run side by side in each round.
+# The floors: F, the faster of bench/touch reading the same file by read()
+# and by mmap() (every byte looked at, its line feeds counted, nothing
+# else); W, bench/write writing as many bytes as xyzdump's CSV into a new
+# file. Each tool is reported as a ratio to its floor: boxreach / F,
+# xyzdump / (F + W).
 #
 #   bench/run.sh [MEGABYTES]        (200 by default)
 #   bench/run.sh compressed         the bzip2, xz and zstd block alone
@@ -47,6 +52,7 @@ race() {  # race NAME... : each NAME is a function; best of $rounds, interleaved
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / (b > 0 ? b : 1) }'; }
+floor_of() { echo $(( $1 < $2 ? $1 : $2 )); }  # floor_of READ MAP: F
 rate() { awk -v mb="$1" -v ms="$2" 'BEGIN { printf "%.2f", mb / 1000 / (ms > 0 ? ms : 1) * 1000 }'; }
 
 peak_kb() {  # peak_kb COMMAND...: maximum resident set size in KB
@@ -154,10 +160,16 @@ echo "generating ${megabytes} MB inputs in $work"
 "$helpers/make_structure" pqr "$megabytes" "$work/in.pqr"
 cat "$work/in.pdb" "$work/in.pqr" >/dev/null  # into the page cache
 
+echo "processor: $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo);" \
+     "kernel path of the tools: $("$helpers/touch" kernel)"
+
 wc_lines() { wc -l "$work/in.pdb"; }
+touch_read() { "$helpers/touch" read "$work/in.pdb"; }
+touch_map() { "$helpers/touch" map "$work/in.pdb"; }
 boxreach_run() { "$bin/boxreach" "$work/in.pdb" 0 0 0; }
 boxreach_baseline() { "$helpers/baseline_boxreach" "$work/in.pdb" 0 0 0; }
-race wc_lines boxreach_run boxreach_baseline
+race wc_lines touch_read touch_map boxreach_run boxreach_baseline
+pdb_floor=$(floor_of "${best[touch_read]}" "${best[touch_map]}")
 cmp -s <(boxreach_run) <(boxreach_baseline) && same_report=yes || same_report=NO
 
 # Each run writes a new file: the previous run's 95 MB are removed untimed,
@@ -168,22 +180,33 @@ xyzdump_over_old() { "$bin/xyzdump" "$work/in.pqr" "$work/old.csv"; }
 xyzdump_baseline() { "$helpers/baseline_xyzdump" "$work/in.pqr" "$work/baseline.csv"; }
 xyzdump_baseline_before() { rm -f "$work/baseline.csv"; }
 wc_pqr() { wc -l "$work/in.pqr"; }
-race wc_pqr xyzdump_run xyzdump_over_old xyzdump_baseline
+touch_pqr_read() { "$helpers/touch" read "$work/in.pqr"; }
+touch_pqr_map() { "$helpers/touch" map "$work/in.pqr"; }
+"$bin/xyzdump" "$work/in.pqr" "$work/old.csv" || true  # the CSV's size, for W
+csv_bytes=$(stat -c %s "$work/old.csv")
+write_floor() { "$helpers/write" "$csv_bytes" "$work/floor.csv"; }
+write_floor_before() { rm -f "$work/floor.csv"; }
+race wc_pqr touch_pqr_read touch_pqr_map write_floor xyzdump_run xyzdump_over_old xyzdump_baseline
+pqr_floor=$(floor_of "${best[touch_pqr_read]}" "${best[touch_pqr_map]}")
+dump_floor=$(( pqr_floor + best[write_floor] ))
 cmp -s "$work/out.csv" "$work/baseline.csv" && same_csv=yes || same_csv=NO
-rm -f "$work/out.csv" "$work/old.csv" "$work/baseline.csv"
+rm -f "$work/out.csv" "$work/old.csv" "$work/baseline.csv" "$work/floor.csv"
 
 echo
 echo "boxreach on ${megabytes} MB PDB, best of $rounds:"
-echo "  wc -l      ${best[wc_lines]} ms"
+echo "  touch read ${best[touch_read]} ms, touch map ${best[touch_map]} ms: F = $pdb_floor ms"
+echo "  wc -l      ${best[wc_lines]} ms  ($(ratio "${best[wc_lines]}" "$pdb_floor") x F)"
 echo "  boxreach   ${best[boxreach_run]} ms  ($(rate "$megabytes" "${best[boxreach_run]}") GB/s," \
-     "$(ratio "${best[boxreach_run]}" "${best[wc_lines]}") x wc -l)"
+     "$(ratio "${best[boxreach_run]}" "$pdb_floor") x F, $(ratio "${best[boxreach_run]}" "${best[wc_lines]}") x wc -l)"
 echo "  baseline   ${best[boxreach_baseline]} ms  ($(ratio "${best[boxreach_baseline]}" "${best[boxreach_run]}") x boxreach)"
 echo "  same report as the baseline: $same_report"
-echo "xyzdump on ${megabytes} MB PQR, best of $rounds:"
+echo "xyzdump on ${megabytes} MB PQR ($(( csv_bytes / 1000000 )) MB of CSV), best of $rounds:"
+echo "  touch read ${best[touch_pqr_read]} ms, touch map ${best[touch_pqr_map]} ms: F = $pqr_floor ms;" \
+     "write ${best[write_floor]} ms = W"
 echo "  wc -l      ${best[wc_pqr]} ms"
 echo "  xyzdump    ${best[xyzdump_run]} ms  ($(rate "$megabytes" "${best[xyzdump_run]}") GB/s," \
-     "$(ratio "${best[xyzdump_run]}" "${best[wc_pqr]}") x wc -l)"
-echo "  xyzdump    ${best[xyzdump_over_old]} ms over its last CSV  ($(ratio "${best[xyzdump_over_old]}" "${best[wc_pqr]}") x wc -l)"
+     "$(ratio "${best[xyzdump_run]}" "$dump_floor") x (F + W), $(ratio "${best[xyzdump_run]}" "${best[wc_pqr]}") x wc -l)"
+echo "  xyzdump    ${best[xyzdump_over_old]} ms over its last CSV  ($(ratio "${best[xyzdump_over_old]}" "$dump_floor") x (F + W))"
 echo "  baseline   ${best[xyzdump_baseline]} ms  ($(ratio "${best[xyzdump_baseline]}" "${best[xyzdump_run]}") x xyzdump)"
 echo "  same CSV as the baseline: $same_csv"
 
@@ -198,8 +221,11 @@ gz_inflate() { "$helpers/inflate_only" "$work/in.pdb.gz"; }
 race gz_run gz_zcat gz_inflate
 cmp -s <(gz_run) <(boxreach_run) && same_gz=yes || same_gz=NO
 wc_cif() { wc -l "$work/in.cif"; }
+touch_cif_read() { "$helpers/touch" read "$work/in.cif"; }
+touch_cif_map() { "$helpers/touch" map "$work/in.cif"; }
 cif_run() { "$bin/boxreach" "$work/in.cif" 0 0 0; }
-race wc_cif cif_run
+race wc_cif touch_cif_read touch_cif_map cif_run
+cif_floor=$(floor_of "${best[touch_cif_read]}" "${best[touch_cif_map]}")
 echo "boxreach on the same PDB gzip-compressed ($(( $(stat -c %s "$work/in.pdb.gz") / 1000000 )) MB), best of $rounds:"
 echo "  boxreach FILE.gz          ${best[gz_run]} ms  ($(ratio "${best[gz_zcat]}" "${best[gz_run]}") x faster than zcat | boxreach," \
      "$(ratio "${best[gz_run]}" "${best[gz_inflate]}") x decompression alone)"
@@ -207,9 +233,10 @@ echo "  zcat | boxreach           ${best[gz_zcat]} ms"
 echo "  decompression alone       ${best[gz_inflate]} ms"
 echo "  same report as the plain file: $same_gz"
 echo "boxreach on a ${megabytes} MB mmCIF (archive style), best of $rounds:"
+echo "  touch read ${best[touch_cif_read]} ms, touch map ${best[touch_cif_map]} ms: F = $cif_floor ms"
 echo "  wc -l      ${best[wc_cif]} ms"
 echo "  boxreach   ${best[cif_run]} ms  ($(rate "$megabytes" "${best[cif_run]}") GB/s," \
-     "$(ratio "${best[cif_run]}" "${best[wc_cif]}") x wc -l)"
+     "$(ratio "${best[cif_run]}" "$cif_floor") x F, $(ratio "${best[cif_run]}" "${best[wc_cif]}") x wc -l)"
 
 
 rm -f "$work/in.pdb" "$work/in.pqr" "$work/in.pdb.gz" "$work/in.cif"

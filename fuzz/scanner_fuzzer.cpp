@@ -2,6 +2,7 @@
 // of random size (from one byte) through blocks of random size, so that
 // every chunk straddles a read boundary somewhere; read failures included;
 // then the same input wrapped in each compressed format.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -38,6 +39,29 @@ std::string wrapped(Format format, const std::string& bytes, fuzz::Draws& draws)
     return stream(bytes.substr(0, cut)) + between + stream(bytes.substr(cut));
 }
 
+// A centre drawn from values that make ties, NaNs and infinities.
+record_scan::Point drawn_centre(fuzz::Draws& draws) {
+    static const float values[] = {0.0f, -0.0f, 1.5f, -250.25f, 9999.999f, NAN, INFINITY, -1e30f};
+    return {values[draws.below(8)], values[draws.below(8)], values[draws.below(8)]};
+}
+
+std::string described_reach(const record_scan::Point& radius, record_scan::ScanOutcome outcome) {
+    if (outcome != record_scan::ScanOutcome::end_of_input) return fuzz::describe(outcome);
+    return fuzz::describe({radius[0], radius[1], radius[2]}) + fuzz::describe(outcome);
+}
+
+// The plain fold of the plain reading's records: a greater distance
+// replaces, a NaN never.
+std::string plain_reach(const reference::Reading& want, const record_scan::Point& centre) {
+    record_scan::Point radius = {0, 0, 0};
+    for (const record_scan::AtomXyz& atom : want.records) {
+        const float v[3] = {atom.x, atom.y, atom.z};
+        for (int axis = 0; axis < 3; ++axis)
+            if (std::fabs(v[axis] - centre[axis]) > radius[axis]) radius[axis] = std::fabs(v[axis] - centre[axis]);
+    }
+    return described_reach(radius, want.end);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -65,6 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MemorySource batches(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
         require_agreement(fuzz::scan_all_by_batches(batches, 1 + draws.below(300), kernel), want,
                           "piecewise reading by batches");
+        // The fold of extremes, in pieces: the same centre drawn for both.
+        if (!want.only_end_known) {
+            const record_scan::Point centre = drawn_centre(draws);
+            MemorySource folded(bytes, [&] { return 1 + draws.below(largest_piece); }, fail_after);
+            record_scan::RecordScanner scanner(folded, 1 + draws.below(300), kernel);
+            record_scan::Point radius;
+            const record_scan::ScanOutcome outcome = record_scan::reach(scanner, centre, radius);
+            fuzz::require_same(described_reach(radius, outcome), plain_reach(want, centre), "reach");
+        }
     }
 
     // Decompressed, the text reads as it does plain; its start is not

@@ -24,10 +24,18 @@ namespace record_scan::fixed_point_avx2 {
 // byte i of the field, in each of bytes 0-7, 8-15 and 16-23.
 constexpr std::uint32_t in_each_field(std::uint8_t field) { return 0x010101u * field; }
 
-// When each field is "%8.3f"-shaped and byte 24 is no digit or point (which
-// would carry Z further), writes the three values and returns true. The
-// caller judges an exponent letter in byte 24 where one can be there.
-[[gnu::target("avx2"), gnu::always_inline]] inline bool read_three_fields(__m256i text, AtomXyz& atom) {
+// The three fields of a vector as fixed-point numbers: their magnitudes in
+// thousandths (X, Y in dwords 0, 1, Z in dword 4), which of them carry a
+// minus (those dwords all ones), and whether all three are "%8.3f"-shaped
+// with byte 24 no digit or point (which would carry Z further). The caller
+// judges an exponent letter in byte 24 where one can be there.
+struct ThreeFields {
+    __m256i thousandths;
+    __m256i negative;
+    bool shaped;
+};
+
+[[gnu::target("avx2"), gnu::always_inline]] inline ThreeFields judge_three_fields(__m256i text) {
     // Digits become 0 to 9; every other byte becomes more than 9.
     const __m256i digit_values = _mm256_sub_epi8(text, _mm256_set1_epi8('0'));
     const __m256i is_digit =
@@ -59,22 +67,35 @@ constexpr std::uint32_t in_each_field(std::uint8_t field) { return 0x010101u * f
     // Packing works per 128-bit lane, so X, Y land in dwords 0, 1 and Z in dword 4.
     const __m256i thousandths = _mm256_madd_epi16(_mm256_packs_epi32(halves, halves),
                                                   _mm256_set1_epi32(1 << 16 | 1000));
-    // Both operands are exact in single precision, so the one correctly
-    // rounded division is the nearest float to the decimal, as strtof gives.
-    const __m256 magnitudes =
-        _mm256_div_ps(_mm256_cvtepi32_ps(thousandths), _mm256_set1_ps(1000.0f));
     // A shaped field holds a minus only in its lead, bytes 0 to 2, so its
     // 64-bit lane of minus bytes is a positive number exactly when it is
     // negative. That lane is moved to where the field's value lies.
     const __m256i negative = _mm256_shuffle_epi32(
         _mm256_cmpgt_epi64(_mm256_cmpeq_epi8(text, _mm256_set1_epi8('-')), _mm256_setzero_si256()),
         0b10'00'10'00);
+    return {thousandths, negative, misshapen == 0};
+}
+
+// When the fields are shaped (see judge_three_fields), writes the three
+// values and returns true.
+[[gnu::target("avx2"), gnu::always_inline]] inline bool read_three_fields(__m256i text, AtomXyz& atom) {
+    const ThreeFields fields = judge_three_fields(text);
+    // Both operands are exact in single precision, so the one correctly
+    // rounded division is the nearest float to the decimal, as strtof gives.
+    const __m256 magnitudes =
+        _mm256_div_ps(_mm256_cvtepi32_ps(fields.thousandths), _mm256_set1_ps(1000.0f));
     const __m256 values =
-        _mm256_or_ps(magnitudes, _mm256_castsi256_ps(_mm256_slli_epi32(negative, 31)));
+        _mm256_or_ps(magnitudes, _mm256_castsi256_ps(_mm256_slli_epi32(fields.negative, 31)));
 
     _mm_storel_pi(reinterpret_cast<__m64*>(&atom.x), _mm256_castps256_ps128(values));
     _mm_store_ss(&atom.z, _mm256_extractf128_ps(values, 1));
-    return misshapen == 0;
+    return fields.shaped;
+}
+
+// The signed thousandths of shaped fields, where read_three_fields puts
+// the values: a minus negates (and "-0.000" is 0).
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256i signed_thousandths(const ThreeFields& fields) {
+    return _mm256_sub_epi32(_mm256_xor_si256(fields.thousandths, fields.negative), fields.negative);
 }
 
 }  // namespace record_scan::fixed_point_avx2

@@ -92,4 +92,14 @@ PlainLinesReader plain_lines_reader(Kernel kernel) {
     return read_plain_lines_portable;
 }
 
+PlainExtremesReader plain_extremes_reader(Kernel kernel) {
+    for (Kernel available : available_kernels()) {
+        if (available != kernel) continue;
+#if defined(__x86_64__)
+        if (kernel == Kernel::avx2 || kernel == Kernel::avx512) return read_plain_extremes_avx2;
+#endif
+    }
+    return read_plain_extremes_portable;
+}
+
 }  // namespace record_scan

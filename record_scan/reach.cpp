@@ -3,8 +3,10 @@
 // so binary columns need not be held to be paired into atoms.
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "record_scan.hpp"
+#include "scanner_folds.hpp"
 
 namespace record_scan {
 namespace {
@@ -59,14 +61,26 @@ float run_reach(const AxisRun& run, float centre, float radius) {
     return lanes_reach<0>(run.first, run.count, run.stride, centre, radius);
 }
 
+// The extremes of the fixed-point records, converted once: the distance
+// from the centre grows with the coordinate on either side of it, so the
+// least and the greatest value decide the fold over all of them.
+void widen_by_extremes(const FixedPointExtremes& extremes, const Point& centre, Point& radius) {
+    if (extremes.empty()) return;
+    for (unsigned axis = 0; axis < 3; ++axis)
+        for (std::int32_t thousandths : {extremes.least[axis], extremes.greatest[axis]})
+            widen(static_cast<float>(thousandths) / 1000.0f, centre[axis], radius[axis]);
+}
+
 }  // namespace
 
 ScanOutcome reach(RecordScanner& scanner, const Point& centre, Point& radius) {
     radius = {0, 0, 0};
+    FixedPointExtremes extremes;
     AxisRun run;
     ScanOutcome outcome;
-    while ((outcome = scanner.next_axis_run(run)) == ScanOutcome::record)
+    while ((outcome = next_unfolded_run(*scanner.reader_, run, extremes)) == ScanOutcome::record)
         radius[run.axis] = run_reach(run, centre[run.axis], radius[run.axis]);
+    widen_by_extremes(extremes, centre, radius);
     return outcome;
 }
 

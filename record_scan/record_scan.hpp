@@ -101,6 +101,9 @@ struct AxisRun {
 
 class InputReader;
 
+// X, Y, Z of a point, or one value per axis.
+using Point = std::array<float, 3>;
+
 class RecordScanner {
 public:
     static constexpr std::size_t default_block_bytes = std::size_t{1} << 18;
@@ -134,11 +137,10 @@ public:
     ScanOutcome next_axis_run(AxisRun& run);
 
 private:
+    // reach() folds what it can inside the readers (scanner_folds.hpp).
+    friend ScanOutcome reach(RecordScanner& scanner, const Point& centre, Point& radius);
     std::unique_ptr<InputReader> reader_;
 };
-
-// X, Y, Z of a point, or one value per axis.
-using Point = std::array<float, 3>;
 
 // How far the atoms reach from `centre` along each axis, as boxreach
 // reports it: per axis the largest |coordinate - centre| in single

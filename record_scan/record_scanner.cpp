@@ -12,6 +12,7 @@
 #include "pdb/pdb_layout_reader.hpp"
 #include "input/peekable_source.hpp"
 #include "record_scan.hpp"
+#include "scanner_folds.hpp"
 
 namespace record_scan {
 namespace {
@@ -78,6 +79,17 @@ public:
         run = {next_axis_, &read_ahead_[0].x + next_axis_, read_ahead_count_, 3};
         ++next_axis_;
         return ScanOutcome::record;
+    }
+
+    // For a fold of extremes: the PDB layout folds the records of its plain
+    // lines (see PdbLayoutReader); every other input hands out runs alone.
+    ScanOutcome next_unfolded_run(AxisRun& run, FixedPointExtremes& extremes) {
+        if (pdb_) [[likely]] return settled(pdb_->next_unfolded_run(run, extremes));
+        if (!started_) {
+            start();
+            if (pdb_) return next_unfolded_run(run, extremes);
+        }
+        return next_axis_run(run);
     }
 
 private:
@@ -173,5 +185,9 @@ ScanOutcome RecordScanner::next_record(AtomXyz& atom) { return reader_->next_rec
 ScanOutcome RecordScanner::next_records(std::span<const AtomXyz>& batch) { return reader_->next_records(batch); }
 
 ScanOutcome RecordScanner::next_axis_run(AxisRun& run) { return reader_->next_axis_run(run); }
+
+ScanOutcome next_unfolded_run(InputReader& reader, AxisRun& run, FixedPointExtremes& extremes) {
+    return reader.next_unfolded_run(run, extremes);
+}
 
 }  // namespace record_scan

@@ -137,6 +137,56 @@ TEST_P(PdbPlainLines, TakeEveryPlainLineAndNoOther) {
     EXPECT_GT(stops, 20'000u);
 }
 
+// The signed thousandths of a "%8.3f" field, read as digits alone.
+std::int32_t thousandths(const std::string& field) {
+    std::string digits;
+    for (char c : field)
+        if (c >= '0' && c <= '9') digits += c;
+    const std::int32_t magnitude = std::stoi(digits);
+    return field.find('-') != std::string::npos ? -magnitude : magnitude;
+}
+
+// The fold of extremes takes the same lines as the reading of records,
+// with no bound on their number, and its extremes are those of the plain
+// records' fields; what it was handed before is kept.
+TEST_P(PdbPlainLines, ExtremesOfThePlainLines) {
+    const record_scan::PlainExtremesReader fold = record_scan::plain_extremes_reader(GetParam());
+    LineMaker maker(23);
+    std::mt19937 random(9);
+    std::string text;
+    while (text.size() < (std::size_t{4} << 20)) text += maker.line();
+    std::size_t offset = 0, folds = 0;
+    record_scan::FixedPointExtremes extremes, want;
+    while (offset < text.size()) {
+        const std::size_t size =
+            random() % 4 == 0 ? std::min(text.size() - offset, 100 + random() % 700) : text.size() - offset;
+        const std::size_t bytes = fold(text.data() + offset, size, extremes);
+        std::size_t taken = 0;
+        while (size - taken >= record_scan::plain_lines_lookahead) {
+            const std::string line = line_at(text, offset + taken);
+            if (!is_plain_line(line)) break;
+            if (line.compare(0, 4, "ATOM") == 0 || line.compare(0, 6, "HETATM") == 0) {
+                for (int axis = 0; axis < 3; ++axis) {
+                    const std::int32_t value = thousandths(line.substr(30 + 8 * axis, 8));
+                    want.least[axis] = std::min(want.least[axis], value);
+                    want.greatest[axis] = std::max(want.greatest[axis], value);
+                }
+            }
+            taken += line.size();
+        }
+        ASSERT_EQ(bytes, taken) << "at offset " << offset;
+        for (int axis = 0; axis < 3; ++axis) {
+            ASSERT_EQ(extremes.least[axis], want.least[axis]) << "at offset " << offset;
+            ASSERT_EQ(extremes.greatest[axis], want.greatest[axis]) << "at offset " << offset;
+        }
+        offset += bytes;
+        if (offset < text.size()) offset += line_at(text, offset).size();  // the exact reader's line
+        ++folds;
+    }
+    EXPECT_GT(folds, 20'000u);
+    EXPECT_FALSE(extremes.empty());
+}
+
 TEST_P(PdbPlainLines, ShortTextsAreLeftWhole) {
     const record_scan::PlainLinesReader read = record_scan::plain_lines_reader(GetParam());
     const std::string line = "ATOM      1  CA  ALA A   1      12.345  -6.789   0.001  1.00 20.00           C\n";
@@ -144,6 +194,10 @@ TEST_P(PdbPlainLines, ShortTextsAreLeftWhole) {
     AtomXyz atoms[4];
     for (std::size_t size = 0; size < record_scan::plain_lines_lookahead; ++size)
         EXPECT_EQ(read(text.data(), size, atoms, 4).bytes, 0u) << size;
+    record_scan::FixedPointExtremes extremes;
+    for (std::size_t size = 0; size < record_scan::plain_lines_lookahead; ++size)
+        EXPECT_EQ(record_scan::plain_extremes_reader(GetParam())(text.data(), size, extremes), 0u) << size;
+    EXPECT_TRUE(extremes.empty());
     EXPECT_EQ(read(text.data(), text.size(), atoms, 0).bytes, 0u);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "record_scan.hpp"
@@ -32,5 +33,9 @@ bool read_coordinates_by_columns(std::string_view line, AtomXyz& atom);
 // the free-form reading and the column reading give the same three values,
 // so this is both. False, with `atom` unspecified, for any other record.
 bool read_fixed_point_fields(std::string_view line, AtomXyz& atom);
+
+// The same records' fields as signed thousandths ("-0.000" is 0), for a
+// fold that needs no float per record.
+bool read_fixed_point_thousandths(std::string_view line, std::int32_t (&thousandths)[3]);
 
 }  // namespace record_scan

@@ -52,7 +52,8 @@ PdbLayoutReader::PdbLayoutReader(ByteSource& source, std::size_t block_bytes,
       buffer_(pooled_array<char>(
           block_bytes_ + std::max(max_chunk_bytes, plain_lines_lookahead))),
       inside_long_line_(starts_inside_line),
-      read_plain_lines_(plain_lines_reader(kernel)) {}
+      read_plain_lines_(plain_lines_reader(kernel)),
+      read_plain_extremes_(plain_extremes_reader(kernel)) {}
 
 void PdbLayoutReader::refill() {
     std::size_t kept = end_ - begin_;
@@ -95,12 +96,26 @@ bool PdbLayoutReader::next_chunk(std::string_view& chunk) {
 // the plain lines ahead into `into`. False when it took none: the next line
 // is the exact reader's.
 bool PdbLayoutReader::decode_plain_lines(AtomXyz* into, std::size_t capacity) {
-    if (inside_long_line_) return false;
-    while (end_ - begin_ < plain_lines_lookahead && !input_ended_ && !read_failed_) refill();
+    if (!top_up_for_kernel()) return false;
     PlainRun run = read_plain_lines_(buffer_.get() + begin_, end_ - begin_, into, capacity);
     begin_ += run.bytes;
     decoded_count_ = run.records;
     return run.bytes != 0;
+}
+
+// The same for a fold: the plain lines ahead folded into `extremes`.
+bool PdbLayoutReader::fold_plain_lines(FixedPointExtremes& extremes) {
+    if (!top_up_for_kernel()) return false;
+    std::size_t bytes = read_plain_extremes_(buffer_.get() + begin_, end_ - begin_, extremes);
+    begin_ += bytes;
+    return bytes != 0;
+}
+
+// False when the next bytes continue a long line, which no kernel takes.
+bool PdbLayoutReader::top_up_for_kernel() {
+    if (inside_long_line_) return false;
+    while (end_ - begin_ < plain_lines_lookahead && !input_ended_ && !read_failed_) refill();
+    return true;
 }
 
 // One chunk by the exact reading: nothing when it is no record, else the
@@ -138,6 +153,23 @@ void PdbLayoutReader::gather_records() {
             gathered += decoded_count_;
             continue;
         }
+        std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
+        if (!outcome) continue;
+        if (*outcome != ScanOutcome::record) {
+            ended_by_ = outcome;
+            break;
+        }
+        ++gathered;
+    }
+    decoded_count_ = gathered;
+}
+
+// Folds the plain lines into `extremes` and fills decoded_ with the
+// records of the others, until it is full or the records end.
+void PdbLayoutReader::gather_unfolded_records(FixedPointExtremes& extremes) {
+    std::size_t gathered = 0;
+    while (gathered < decoded_capacity) {
+        if (fold_plain_lines(extremes)) continue;
         std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
         if (!outcome) continue;
         if (*outcome != ScanOutcome::record) {

@@ -72,6 +72,21 @@ public:
         return ScanOutcome::record;
     }
 
+    // For a fold of extremes (record_scan::reach): the records of the
+    // plain lines folded into `extremes` as the kernel reads them, no float
+    // made, and every other record handed out in runs as next_axis_run does.
+    ScanOutcome next_unfolded_run(AxisRun& run, FixedPointExtremes& extremes) {
+        if (run_axis_ == 3) [[unlikely]] {
+            if (ended_by_) return *ended_by_;
+            gather_unfolded_records(extremes);
+            if (decoded_count_ == 0) return *ended_by_;
+            run_axis_ = 0;
+        }
+        run = {run_axis_, &decoded_[0].x + run_axis_, decoded_count_, 3};
+        ++run_axis_;
+        return ScanOutcome::record;
+    }
+
 private:
     static constexpr std::size_t decoded_capacity = 128;
     static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
@@ -80,6 +95,9 @@ private:
     bool decode_plain_lines(AtomXyz* into, std::size_t capacity);
     std::optional<ScanOutcome> take_chunk(AtomXyz& atom);
     void gather_records();
+    bool fold_plain_lines(FixedPointExtremes& extremes);
+    void gather_unfolded_records(FixedPointExtremes& extremes);
+    bool top_up_for_kernel();
     bool next_chunk(std::string_view& chunk);
     void refill();
 
@@ -92,6 +110,7 @@ private:
     bool read_failed_ = false;
     bool inside_long_line_;  // the next chunk continues a line
     PlainLinesReader read_plain_lines_;
+    PlainExtremesReader read_plain_extremes_;
     AtomXyz decoded_[decoded_capacity];  // records the kernel read ahead
     std::size_t decoded_count_ = 0;
     std::size_t delivered_ = 0;          // of decoded_

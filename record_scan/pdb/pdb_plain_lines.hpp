@@ -11,7 +11,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "record_scan.hpp"
 
@@ -43,6 +45,35 @@ PlainRun read_plain_lines_portable(const char* text, std::size_t size, AtomXyz* 
 #if defined(__x86_64__)
 PlainRun read_plain_lines_avx2(const char* text, std::size_t size, AtomXyz* atoms,
                                  std::size_t capacity);
+#endif
+
+// What a fold of extremes (record_scan::reach) needs of the plain records:
+// per axis the least and the greatest field, in signed thousandths. The
+// nearest float to a "%8.3f" field grows with its thousandths, so these
+// decide the extremes of the floats too, converted once at the end ("-0.000"
+// counts as 0: its distance from any centre is that of 0).
+struct FixedPointExtremes {
+    std::int32_t least[3] = {std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),
+                             std::numeric_limits<std::int32_t>::max()};
+    std::int32_t greatest[3] = {std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min(),
+                                std::numeric_limits<std::int32_t>::min()};
+
+    bool empty() const { return least[0] > greatest[0]; }
+};
+
+// Reads the plain lines at the start of text[0, size) as a PlainLinesReader
+// does, but folds their records into `extremes` instead of writing them,
+// with no bound on their number. Gives the bytes of the lines taken.
+using PlainExtremesReader = std::size_t (*)(const char* text, std::size_t size,
+                                            FixedPointExtremes& extremes);
+
+PlainExtremesReader plain_extremes_reader(Kernel kernel);
+
+std::size_t read_plain_extremes_portable(const char* text, std::size_t size,
+                                         FixedPointExtremes& extremes);
+#if defined(__x86_64__)
+std::size_t read_plain_extremes_avx2(const char* text, std::size_t size,
+                                     FixedPointExtremes& extremes);
 #endif
 
 // True when the line begins with "ATOM" or "HETATM". Reads its first six

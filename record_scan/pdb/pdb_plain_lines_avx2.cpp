@@ -32,31 +32,29 @@ AVX2_FUNCTION unsigned first_line_feed(const char* line) {
     return 64 + static_cast<unsigned>(__builtin_ctzll(last32));
 }
 
-// Columns 31 to 55 at `fields`: X, Y and Z, eight bytes each, and the byte
-// after Z. When each field is "%8.3f"-shaped and that byte cannot carry Z
-// further, writes the three values and returns true.
-AVX2_FUNCTION bool read_fields(const char* fields, AtomXyz& atom) {
-    // After Z, byte 24: a digit or a point is judged with the shape, an
-    // exponent here, without a branch.
-    return fixed_point_avx2::read_three_fields(load(fields), atom) & ((fields[24] | 0x20) != 'e');
-}
-
-}  // namespace
+// After Z, byte 24 of the fields: a digit or a point is judged with the
+// shape, an exponent here, without a branch.
+AVX2_FUNCTION bool z_ends(const char* fields) { return (fields[24] | 0x20) != 'e'; }
 
 // The line feeds of 64 bytes at `at`, one bit each.
 AVX2_FUNCTION std::uint64_t line_feeds(const char* at) {
     return bytes_equal(load(at), '\n') | std::uint64_t{bytes_equal(load(at + 32), '\n')} << 32;
 }
 
-[[gnu::target("avx2")]] PlainRun read_plain_lines_avx2(const char* text, std::size_t size,
-                                                         AtomXyz* atoms, std::size_t capacity) {
+// The first byte after Z; a shorter record is left to the exact reader.
+constexpr unsigned z_end = 54;
+
+// Walks the plain lines from text's start, handing each record's columns 31
+// on (X, Y, Z and what follows) to `take`, which answers whether the record
+// is plain; stops at the first line that is not, or after `capacity`
+// records. The line feeds come from a map of 64 bytes at a time, taken
+// ahead of the lines: each line's end is the next bit, not a search that
+// must wait for the end of the line before. Near the end of the bytes,
+// where a whole 64 would reach past them, each line is searched on its own.
+template <typename TakeRecord>
+AVX2_FUNCTION PlainRun walk_plain_lines(const char* text, std::size_t size, std::size_t capacity,
+                                        TakeRecord&& take) {
     static_assert(longest_plain_line == 96 && plain_lines_lookahead >= 96);
-    // The first byte after Z; a shorter record is left to the exact reader.
-    constexpr unsigned z_end = 54;
-    // The line feeds come from a map of 64 bytes at a time, taken ahead of
-    // the lines: each line's end is the next bit, not a search that must
-    // wait for the end of the line before. Near the end of the bytes, where
-    // a whole 64 would reach past them, each line is searched on its own.
     std::size_t base = 0;                  // where the map's 64 bytes begin
     std::uint64_t feeds = size >= 64 ? line_feeds(text) : 0;  // those not yet passed
     PlainRun run;
@@ -76,12 +74,58 @@ AVX2_FUNCTION std::uint64_t line_feeds(const char* at) {
             if (line_feed == longest_plain_line) break;
         }
         if (begins_atom_record(line)) {
-            if (line_feed < z_end || !read_fields(line + 30, atoms[run.records])) break;
+            if (line_feed < z_end || !take(line + 30, run.records)) break;
             ++run.records;
         }
         run.bytes += line_feed + 1;
     }
     return run;
+}
+
+// Writes each record's floats (the records the reader hands out).
+struct WriteAtoms {
+    AtomXyz* atoms;
+    AVX2_FUNCTION bool operator()(const char* fields, std::size_t index) const {
+        return fixed_point_avx2::read_three_fields(load(fields), atoms[index]) & z_ends(fields);
+    }
+};
+
+// Folds each record into the extremes, kept in two vectors for the whole
+// walk, the lanes of X, Y and Z where judge_three_fields puts them (dwords
+// 0, 1 and 4): no float is made per record.
+struct FoldExtremes {
+    __m256i least;
+    __m256i greatest;
+    AVX2_FUNCTION bool operator()(const char* fields, std::size_t) {
+        const fixed_point_avx2::ThreeFields judged = fixed_point_avx2::judge_three_fields(load(fields));
+        if (!(judged.shaped & z_ends(fields))) return false;
+        const __m256i values = fixed_point_avx2::signed_thousandths(judged);
+        least = _mm256_min_epi32(least, values);
+        greatest = _mm256_max_epi32(greatest, values);
+        return true;
+    }
+};
+
+}  // namespace
+
+[[gnu::target("avx2")]] PlainRun read_plain_lines_avx2(const char* text, std::size_t size,
+                                                         AtomXyz* atoms, std::size_t capacity) {
+    return walk_plain_lines(text, size, capacity, WriteAtoms{atoms});
+}
+
+[[gnu::target("avx2")]] std::size_t read_plain_extremes_avx2(const char* text, std::size_t size,
+                                                             FixedPointExtremes& extremes) {
+    const std::int32_t* least = extremes.least;
+    const std::int32_t* greatest = extremes.greatest;
+    FoldExtremes fold{_mm256_setr_epi32(least[0], least[1], 0, 0, least[2], 0, 0, 0),
+                      _mm256_setr_epi32(greatest[0], greatest[1], 0, 0, greatest[2], 0, 0, 0)};
+    const std::size_t bytes = walk_plain_lines(text, size, SIZE_MAX, fold).bytes;
+    alignas(32) std::int32_t lanes[2][8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), fold.least);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[1]), fold.greatest);
+    extremes.least[0] = lanes[0][0], extremes.least[1] = lanes[0][1], extremes.least[2] = lanes[0][4];
+    extremes.greatest[0] = lanes[1][0], extremes.greatest[1] = lanes[1][1], extremes.greatest[2] = lanes[1][4];
+    return bytes;
 }
 
 }  // namespace record_scan
