@@ -1,9 +1,12 @@
 // The scanner against the plain reading, over inputs handed out in pieces
 // of random size (from one byte) through blocks of random size, so that
 // every chunk straddles a read boundary somewhere; read failures included;
-// then the same input wrapped in each compressed format.
+// then the same input wrapped in each compressed format, whole and with a
+// bit flipped (only the sound records count then).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "fuzz_support.hpp"
@@ -36,6 +39,37 @@ std::string wrapped(Format format, const std::string& bytes, fuzz::Draws& draws)
     if (format == Format::xz && draws.below(2)) between = std::string(4 * draws.below(3), '\0');
     if (format == Format::zstd && draws.below(2)) between = compression_writer::zstd_skippable(bytes.substr(cut / 2, 50));
     return stream(bytes.substr(0, cut)) + between + stream(bytes.substr(cut));
+}
+
+// The first `count` records described, as fuzz::describe gives them.
+std::string first_records(const std::string& described, std::uint64_t count) {
+    std::size_t end = 0;
+    for (; count > 0 && end < described.size(); --count) {
+        std::size_t line_feed = described.find('\n', end);
+        end = line_feed == std::string::npos ? described.size() : line_feed + 1;
+    }
+    return described.substr(0, end);
+}
+
+// One bit of the wrapped input flipped: what the scanner then counts as
+// sound must be the plain text's first records, and an input whose checks
+// all pass must read as the plain text.
+void require_sound_prefix(const std::string& damaged, const std::string& plain, std::size_t largest_piece,
+                          fuzz::Draws& draws, const char* what) {
+    MemorySource source(damaged, [&] { return 1 + draws.below(largest_piece); });
+    record_scan::RecordScanner scanner(source, 1 + draws.below(300));
+    std::string text;
+    std::span<const record_scan::AtomXyz> batch;
+    record_scan::ScanOutcome outcome;
+    while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record)
+        for (const record_scan::AtomXyz& atom : batch) text += fuzz::describe(atom);
+    if (outcome != record_scan::ScanOutcome::read_error)
+        return fuzz::require_same(text + fuzz::describe(outcome), plain, what);
+    const std::uint64_t sound = scanner.sound_records();
+    const auto handed_out = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    if (sound > handed_out)
+        fuzz::require_same(std::to_string(sound) + " sound records", "at most " + std::to_string(handed_out), what);
+    fuzz::require_same(first_records(text, sound), first_records(plain, sound), what);
 }
 
 }  // namespace
@@ -78,6 +112,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MemorySource source(wrapped(format, bytes, draws), [&] { return 1 + draws.below(largest_piece); });
         const std::string what = std::string(compression_writer::name(format)) + "-wrapped reading";
         fuzz::require_same(fuzz::scan_all(source, 1 + draws.below(300)), plain, what.c_str());
+        std::string damaged = wrapped(format, bytes, draws);
+        damaged[draws.below(damaged.size())] ^= static_cast<char>(1 << draws.below(8));
+        const std::string damaged_what = std::string("sound records of a damaged ") + compression_writer::name(format) + " input";
+        require_sound_prefix(damaged, plain, largest_piece, draws, damaged_what.c_str());
     }
     return 0;
 }
