@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "damaged_wrapping.hpp"
 #include "fuzz_support.hpp"
 #include "compression_writers.hpp"
 #include "memory_source.hpp"
@@ -39,49 +40,6 @@ std::string wrapped(Format format, const std::string& bytes, fuzz::Draws& draws)
     if (format == Format::xz && draws.below(2)) between = std::string(4 * draws.below(3), '\0');
     if (format == Format::zstd && draws.below(2)) between = compression_writer::zstd_skippable(bytes.substr(cut / 2, 50));
     return stream(bytes.substr(0, cut)) + between + stream(bytes.substr(cut));
-}
-
-// A flip in the signature makes another file (garbage text, not a damaged
-// stream); past it, the format's checks must catch what matters.
-std::size_t signature_bytes(Format format) {
-    switch (format) {
-        case Format::gzip: return 2;
-        case Format::bzip2: return 4;  // "BZh" and the block size
-        case Format::xz: return 6;
-        case Format::zstd: return 4;
-    }
-    return 0;
-}
-
-// The first `count` records described, as fuzz::describe gives them.
-std::string first_records(const std::string& described, std::uint64_t count) {
-    std::size_t end = 0;
-    for (; count > 0 && end < described.size(); --count) {
-        std::size_t line_feed = described.find('\n', end);
-        end = line_feed == std::string::npos ? described.size() : line_feed + 1;
-    }
-    return described.substr(0, end);
-}
-
-// One bit of the wrapped input flipped: what the scanner then counts as
-// sound must be the plain text's first records, and an input whose checks
-// all pass must read as the plain text.
-void require_sound_prefix(const std::string& damaged, const std::string& plain, std::size_t largest_piece,
-                          fuzz::Draws& draws, const char* what) {
-    MemorySource source(damaged, [&] { return 1 + draws.below(largest_piece); });
-    record_scan::RecordScanner scanner(source, 1 + draws.below(300));
-    std::string text;
-    std::span<const record_scan::AtomXyz> batch;
-    record_scan::ScanOutcome outcome;
-    while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record)
-        for (const record_scan::AtomXyz& atom : batch) text += fuzz::describe(atom);
-    if (outcome != record_scan::ScanOutcome::read_error)
-        return fuzz::require_same(text + fuzz::describe(outcome), plain, what);
-    const std::uint64_t sound = scanner.sound_records();
-    const auto handed_out = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
-    if (sound > handed_out)
-        fuzz::require_same(std::to_string(sound) + " sound records", "at most " + std::to_string(handed_out), what);
-    fuzz::require_same(first_records(text, sound), first_records(plain, sound), what);
 }
 
 }  // namespace
@@ -125,10 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string what = std::string(compression_writer::name(format)) + "-wrapped reading";
         fuzz::require_same(fuzz::scan_all(source, 1 + draws.below(300)), plain, what.c_str());
         std::string damaged = wrapped(format, bytes, draws);
-        const std::size_t signature = signature_bytes(format);
-        damaged[signature + draws.below(damaged.size() - signature)] ^= static_cast<char>(1 << draws.below(8));
+        fuzz::flip_a_bit(damaged, format, draws);
         const std::string damaged_what = std::string("sound records of a damaged ") + compression_writer::name(format) + " input";
-        require_sound_prefix(damaged, plain, largest_piece, draws, damaged_what.c_str());
+        fuzz::require_sound_prefix(damaged, plain, largest_piece, draws, damaged_what.c_str());
     }
     return 0;
 }
