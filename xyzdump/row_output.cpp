@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
 
 #include "record_scan.hpp"
 
@@ -115,7 +116,18 @@ bool close_row_output(const RowOutput& output) {
 bool keep_first_rows(const RowOutput& output, std::uint64_t rows) {
     if (output.rows_start < 0) return false;
     int descriptor = fileno(output.stream);
-    off_t end = end_of_rows(descriptor, static_cast<off_t>(output.rows_start), rows);
+    off_t end = -1;
+    if ((fcntl(descriptor, F_GETFL) & O_ACCMODE) == O_RDWR) {
+        end = end_of_rows(descriptor, static_cast<off_t>(output.rows_start), rows);
+    } else {
+        // Write-only, as the shell opens `>` and fopen "w": the same file
+        // opened again, for reading.
+        std::string path = "/proc/self/fd/" + std::to_string(descriptor);
+        int reader = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (reader < 0) return false;
+        end = end_of_rows(reader, static_cast<off_t>(output.rows_start), rows);
+        close(reader);
+    }
     if (end < 0 || ftruncate(descriptor, end) != 0) return false;
     // An appending descriptor writes at the end wherever its offset is.
     return lseek(descriptor, end, SEEK_SET) == end;
