@@ -32,8 +32,9 @@ bool close_row_output(const RowOutput& output);
 
 // Cuts a regular file back to the end of the first `rows` rows this run
 // wrote (each ends in its one line feed), its offset with it, so that a
-// message after them follows the rows kept. False when the output is no
-// regular file, or holds fewer rows than that, or the cut failed.
+// message after them follows the rows kept; every row of this run when
+// they cannot be read back and counted. False when the output is no
+// regular file or the cut failed.
 bool keep_first_rows(const RowOutput& output, std::uint64_t rows);
 
 }  // namespace xyzdump
