@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.hpp"
+#include "damaged_wrapping.hpp"
 #include "gzip_writer.hpp"
 #include "memory_source.hpp"
 
@@ -91,5 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySource wrapped(gzip_writer::member(bytes, static_cast<int>(draws.below(10))),
                          [&] { return 1 + draws.below(largest_piece); });
     fuzz::require_same(fuzz::scan_all(wrapped, 1 + draws.below(300)), by_records, "gzip-wrapped reading");
+    std::string damaged = gzip_writer::member(bytes, static_cast<int>(draws.below(10)));
+    fuzz::flip_a_bit(damaged, compression_writer::Format::gzip, draws);
+    fuzz::require_sound_prefix(damaged, by_records, largest_piece, draws, "sound records of a damaged gzip-wrapped file");
     return 0;
 }

@@ -1,12 +1,16 @@
 // The scanner against the plain reading, over inputs handed out in pieces
 // of random size (from one byte) through blocks of random size, so that
 // every chunk straddles a read boundary somewhere; read failures included;
-// then the same input wrapped in each compressed format.
+// then the same input wrapped in each compressed format, whole and with a
+// bit flipped (only the sound records count then).
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
+#include "damaged_wrapping.hpp"
 #include "fuzz_support.hpp"
 #include "compression_writers.hpp"
 #include "memory_source.hpp"
@@ -111,6 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         MemorySource source(wrapped(format, bytes, draws), [&] { return 1 + draws.below(largest_piece); });
         const std::string what = std::string(compression_writer::name(format)) + "-wrapped reading";
         fuzz::require_same(fuzz::scan_all(source, 1 + draws.below(300)), plain, what.c_str());
+        std::string damaged = wrapped(format, bytes, draws);
+        fuzz::flip_a_bit(damaged, format, draws);
+        const std::string damaged_what = std::string("sound records of a damaged ") + compression_writer::name(format) + " input";
+        fuzz::require_sound_prefix(damaged, plain, largest_piece, draws, damaged_what.c_str());
     }
     return 0;
 }

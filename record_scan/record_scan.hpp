@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -136,10 +137,23 @@ public:
     // scanner is read one way only: by records, batches or runs.
     ScanOutcome next_axis_run(AxisRun& run);
 
+    // How many of the records handed out so far are sound: no damage found
+    // later in a compressed input can take them back, for every byte they
+    // were read from lies in a unit whose check has passed (a gzip member,
+    // a zstd frame, an xz or bzip2 stream); a record that spans two units
+    // belongs to the later one. Binary structure files count a record only
+    // once every byte read so far has passed. After a read_error, the
+    // records beyond this count must not be kept: they may hold values
+    // that are not in the file. Uncompressed input has no check: every
+    // record handed out counts. A record is handed out by next_record, in
+    // a batch, or by the run of its Z.
+    std::uint64_t sound_records() const;
+
 private:
     // reach() folds what it can inside the readers (scanner_folds.hpp).
     friend ScanOutcome reach(RecordScanner& scanner, const Point& centre, Point& radius);
     std::unique_ptr<InputReader> reader_;
+    std::uint64_t handed_out_ = 0;
 };
 
 // How far the atoms reach from `centre` along each axis, as boxreach

@@ -1,5 +1,8 @@
 // The scanner as the tools see it: recognises the input at its start, then
 // hands every call to the reader of that layout.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -39,7 +42,7 @@ public:
     ScanOutcome next_record(AtomXyz& atom) {
         if (pdb_) [[likely]] return settled(pdb_->next_record(atom));
         if (cif_) return settled(cif_->next_record(atom));
-        if (binary_) return settled(binary_->next_record(atom));
+        if (binary_) return counted_binary(settled(binary_->next_record(atom)), 1);
         if (refused_) return ScanOutcome::read_error;
         start();
         return next_record(atom);
@@ -69,7 +72,10 @@ public:
             start();
             if (pdb_) return next_axis_run(run);
         }
-        if (binary_) return settled(binary_->next_axis_run(run));
+        if (binary_) {
+            ScanOutcome outcome = settled(binary_->next_axis_run(run));
+            return counted_binary(outcome, run.axis == 2 ? run.count : 0);
+        }
         if (cif_) return cif_axis_run(run);
         if (next_axis_ == 3) {
             if (ended_by_) return *ended_by_;
@@ -92,8 +98,28 @@ public:
         return next_axis_run(run);
     }
 
+    // Of the records read so far, how many no damage found later can take
+    // back; every one when each byte decoded so far has passed its check.
+    std::uint64_t sound_records() const {
+        if (!decompressed_ || decompressed_->checked_bytes() == decompressed_->handed_out_bytes())
+            return std::numeric_limits<std::uint64_t>::max();
+        if (pdb_) return pdb_->sound_records();
+        if (cif_) return cif_->sound_records();
+        return binary_sound_;
+    }
+
 private:
     static constexpr std::size_t read_ahead_capacity = 256;
+
+    // A binary file's values lie anywhere in it (a column read before its
+    // row count, say): its records stand once every byte read has passed its check.
+    ScanOutcome counted_binary(ScanOutcome outcome, std::size_t records) {
+        if (outcome != ScanOutcome::record) return outcome;
+        binary_records_ += records;
+        if (!decompressed_ || decompressed_->checked_bytes() == decompressed_->handed_out_bytes())
+            binary_sound_ = binary_records_;
+        return outcome;
+    }
 
     // The records waiting in the mmCIF reader, handed out where they lie.
     ScanOutcome cif_axis_run(AxisRun& run) {
@@ -142,18 +168,22 @@ private:
             return;
         }
         TextStart start = recognise_text(*text_);
+        CheckedText checked;
+        if (decompressed_) checked = CheckedText(decompressed_.get(), text_->position());
         if (start.layout == TextLayout::mmcif)
-            cif_ = std::make_unique<MmcifReader>(*text_, block_bytes_, kernel_);
+            cif_ = std::make_unique<MmcifReader>(*text_, block_bytes_, kernel_, checked);
         else
             pdb_ = std::make_unique<PdbLayoutReader>(*text_, block_bytes_, start.inside_line,
-                                                     kernel_);
+                                                     kernel_, checked);
     }
 
     // Damage may have turned the text into garbage long before the check
     // at the end of the stream shows it: no answer stands until it does.
+    // A read error stands either way, but whether the stream is intact
+    // tells which records stand: all, when a binary file's own structure
+    // is at fault, none from a damaged unit on.
     ScanOutcome settled(ScanOutcome outcome) {
-        if (outcome == ScanOutcome::record || outcome == ScanOutcome::read_error || !decompressed_)
-            return outcome;
+        if (outcome == ScanOutcome::record || !decompressed_) return outcome;
         return decompressed_->rest_is_intact() ? outcome : ScanOutcome::read_error;
     }
 
@@ -173,6 +203,8 @@ private:
     std::size_t read_ahead_count_ = 0;
     unsigned next_axis_ = 3;  // of the records read ahead; 3: none left
     std::optional<ScanOutcome> ended_by_;
+    std::uint64_t binary_records_ = 0;
+    std::uint64_t binary_sound_ = 0;
 };
 
 RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes, Kernel kernel)
@@ -180,11 +212,27 @@ RecordScanner::RecordScanner(ByteSource& source, std::size_t block_bytes, Kernel
 
 RecordScanner::~RecordScanner() = default;
 
-ScanOutcome RecordScanner::next_record(AtomXyz& atom) { return reader_->next_record(atom); }
+ScanOutcome RecordScanner::next_record(AtomXyz& atom) {
+    ScanOutcome outcome = reader_->next_record(atom);
+    handed_out_ += outcome == ScanOutcome::record;
+    return outcome;
+}
 
-ScanOutcome RecordScanner::next_records(std::span<const AtomXyz>& batch) { return reader_->next_records(batch); }
+ScanOutcome RecordScanner::next_records(std::span<const AtomXyz>& batch) {
+    ScanOutcome outcome = reader_->next_records(batch);
+    if (outcome == ScanOutcome::record) handed_out_ += batch.size();
+    return outcome;
+}
 
-ScanOutcome RecordScanner::next_axis_run(AxisRun& run) { return reader_->next_axis_run(run); }
+// A record is handed out with its Z run (each reading gives Z last, or
+// counts no record as sound before the whole file is checked).
+ScanOutcome RecordScanner::next_axis_run(AxisRun& run) {
+    ScanOutcome outcome = reader_->next_axis_run(run);
+    if (outcome == ScanOutcome::record && run.axis == 2) handed_out_ += run.count;
+    return outcome;
+}
+
+std::uint64_t RecordScanner::sound_records() const { return std::min(handed_out_, reader_->sound_records()); }
 
 ScanOutcome next_unfolded_run(InputReader& reader, AxisRun& run, FixedPointExtremes& extremes) {
     return reader.next_unfolded_run(run, extremes);

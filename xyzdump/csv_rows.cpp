@@ -222,6 +222,7 @@ bool CsvWriter::append(std::span<const record_scan::AtomXyz> atoms) {
         if (failed_ || (buffer_bytes - used_ < max_row_chars && !flush())) return false;
         const std::size_t rows = std::min(atoms.size(), (buffer_bytes - used_) / max_row_chars);
         used_ = format_rows_(buffer_.get() + used_, atoms.data(), rows) - buffer_.get();
+        rows_buffered_ += rows;
         atoms = atoms.subspan(rows);
     }
     return !failed_;
@@ -229,8 +230,24 @@ bool CsvWriter::append(std::span<const record_scan::AtomXyz> atoms) {
 
 bool CsvWriter::flush() {
     if (!failed_ && used_ > 0) failed_ = std::fwrite(buffer_.get(), 1, used_, output_) != used_;
+    if (!failed_) rows_written_ += rows_buffered_;
     used_ = 0;
+    rows_buffered_ = 0;
     return !failed_;
+}
+
+bool CsvWriter::flush_first(std::uint64_t rows) {
+    if (rows < rows_written_ + rows_buffered_) {
+        // Each row ends in its one line feed.
+        std::uint64_t keep = rows > rows_written_ ? rows - rows_written_ : 0;
+        const char* end = buffer_.get();
+        const char* const filled = buffer_.get() + used_;
+        for (std::uint64_t row = 0; row < keep; ++row)
+            end = static_cast<const char*>(std::memchr(end, '\n', static_cast<std::size_t>(filled - end))) + 1;
+        used_ = static_cast<std::size_t>(end - buffer_.get());
+        rows_buffered_ = keep;
+    }
+    return flush();
 }
 
 }  // namespace xyzdump

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <span>
@@ -50,6 +51,10 @@ public:
     bool append(std::span<const record_scan::AtomXyz> atoms);
     bool append(const record_scan::AtomXyz& atom) { return append({&atom, 1}); }
     bool flush();
+    // Flushes only the buffered rows among the first `rows` appended and
+    // drops the others, which then never reach the output.
+    bool flush_first(std::uint64_t rows);
+    std::uint64_t rows_written() const { return rows_written_; }
 
 private:
     std::FILE* output_;
@@ -57,6 +62,8 @@ private:
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;
+    std::uint64_t rows_written_ = 0;
+    std::uint64_t rows_buffered_ = 0;
 };
 
 }  // namespace xyzdump

@@ -3,6 +3,7 @@
 // a structure file named by mistake.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 namespace xyzdump {
@@ -10,7 +11,11 @@ namespace xyzdump {
 // The stream for the rows; none when OUTPUT is refused or cannot be opened.
 struct RowOutput {
     std::FILE* stream = nullptr;
-    bool standard_output = false;  // stdout itself: never truncated, never closed
+    bool standard_output = false;  // stdout itself: never emptied, never closed
+    // A regular file: where this run's rows begin in it (the end, for
+    // standard output opened to append), so that rows can be taken back.
+    // -1 for a pipe or a device, where what is written is gone.
+    long long rows_start = -1;
 };
 
 // Decides in this order:
@@ -24,5 +29,12 @@ RowOutput open_row_output(const char* path, std::FILE* input);
 // Flushes the rows and closes the stream, except standard output, which a
 // message may still follow. False when either failed.
 bool close_row_output(const RowOutput& output);
+
+// Cuts a regular file back to the end of the first `rows` rows this run
+// wrote (each ends in its one line feed), its offset with it, so that a
+// message after them follows the rows kept; every row of this run when
+// they cannot be read back and counted. False when the output is no
+// regular file or the cut failed.
+bool keep_first_rows(const RowOutput& output, std::uint64_t rows);
 
 }  // namespace xyzdump

@@ -3,6 +3,7 @@
 // as INPUT and standard output as OUTPUT.
 //
 // Exit status 1 means a complete run and 2 a failure: callers test for 1.
+#include <cstdint>
 #include <cstdio>
 #include <span>
 #include <string_view>
@@ -25,18 +26,25 @@ int fail(std::string_view message) {
 
 // Copies a row per record; the message of the first failure, or none.
 // The rows read so far stay, whatever ended the input, and are flushed
-// before the message, which may follow them into the same standard output.
-std::string_view copy_rows(std::FILE* input, std::FILE* output) {
+// before the message, which may follow them into the same standard output;
+// but not those read from damaged compressed data (a unit whose check
+// failed, and what came after it): kept from the output when still
+// buffered, cut from a regular file when written.
+std::string_view copy_rows(std::FILE* input, const xyzdump::RowOutput& output) {
     record_scan::FileSource source(input);
     record_scan::RecordScanner scanner(source);
-    xyzdump::CsvWriter rows(output);
+    xyzdump::CsvWriter rows(output.stream);
     std::span<const record_scan::AtomXyz> batch;
     record_scan::ScanOutcome outcome;
     while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record)
         if (!rows.append(batch)) return cannot_write;
+    if (outcome == record_scan::ScanOutcome::read_error) {
+        std::uint64_t sound = scanner.sound_records();
+        if (rows.flush_first(sound) && rows.rows_written() > sound) xyzdump::keep_first_rows(output, sound);
+        return "PQR file can not be read .\n";
+    }
     bool written = rows.flush();
     if (outcome == record_scan::ScanOutcome::incomplete) return record_scan::incomplete_message;
-    if (outcome == record_scan::ScanOutcome::read_error) return "PQR file can not be read .\n";
     return written ? std::string_view{} : cannot_write;
 }
 
@@ -53,7 +61,7 @@ int main(int argc, char** argv) {
         return fail(cannot_write);
     }
 
-    std::string_view failure = copy_rows(input, output.stream);
+    std::string_view failure = copy_rows(input, output);
     std::fclose(input);
     if (!xyzdump::close_row_output(output) && failure.empty()) failure = cannot_write;
     return failure.empty() ? status_complete : fail(failure);

@@ -54,7 +54,11 @@ ByteSource::Block DecompressingSource::read(char* into, std::size_t capacity) {
             phase_ = Phase::damaged;
             break;
         }
-        if (step.status == Decoder::Status::stream_ended) phase_ = Phase::between_streams;
+        handed_out_bytes_ += step.produced;
+        if (step.status == Decoder::Status::stream_ended) {
+            phase_ = Phase::between_streams;
+            checked_bytes_ = handed_out_bytes_;
+        }
         if (step.produced > 0) return {step.produced, false};
         // What the decoder still held is spent and nothing more will come.
         if (input_ended && phase_ == Phase::decoding) phase_ = Phase::damaged;

@@ -1,6 +1,7 @@
 // Compressed input decoded on the fly in constant memory: every stream of a
 // concatenation, each checked by its format's own means, whatever the
-// format's decoder.
+// format's decoder. A read never spans two streams, so that the end of the
+// bytes a passed check vouches for is the end of a block handed out.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,12 @@ public:
     // that do not begin another stream.
     bool rest_is_intact();
 
+    // Of the bytes handed out so far, how many lie in streams whose checks
+    // have passed: damage found later takes back none of them, only the
+    // bytes after them. Every byte once the input has ended intact.
+    std::uint64_t checked_bytes() const { return checked_bytes_; }
+    std::uint64_t handed_out_bytes() const { return handed_out_bytes_; }
+
 private:
     enum class Phase { decoding, between_streams, ended, damaged };
 
@@ -39,6 +46,8 @@ private:
     std::size_t given_ = 0;  // bytes of input_ last handed to the decoder
     bool stream_starts_ = true;
     Phase phase_ = Phase::decoding;
+    std::uint64_t handed_out_bytes_ = 0;
+    std::uint64_t checked_bytes_ = 0;
 };
 
 }  // namespace record_scan

@@ -29,17 +29,24 @@ std::string_view PeekableSource::peek(std::size_t wanted) {
     return {window_.get() + begin_, end_ - begin_};
 }
 
-void PeekableSource::consume(std::size_t bytes) { begin_ += std::min(bytes, end_ - begin_); }
+void PeekableSource::consume(std::size_t bytes) {
+    bytes = std::min(bytes, end_ - begin_);
+    begin_ += bytes;
+    position_ += bytes;
+}
 
 ByteSource::Block PeekableSource::read(char* into, std::size_t capacity) {
     if (begin_ < end_) {
         std::size_t bytes = std::min(capacity, end_ - begin_);
         std::memcpy(into, window_.get() + begin_, bytes);
         begin_ += bytes;
+        position_ += bytes;
         return {bytes, false};
     }
     if (failed_ || ended_) return {0, failed_};
-    return source_.read(into, capacity);
+    Block block = source_.read(into, capacity);
+    position_ += block.bytes;
+    return block;
 }
 
 }  // namespace record_scan

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
@@ -25,6 +26,8 @@ public:
     std::string_view peek(std::size_t wanted);
     void consume(std::size_t bytes);
     bool failed() const { return failed_; }
+    // How many bytes have been consumed or read through so far.
+    std::uint64_t position() const { return position_; }
 
     // Hands out what was peeked but not consumed, then reads straight through.
     Block read(char* into, std::size_t capacity) override;
@@ -36,6 +39,7 @@ private:
     std::size_t end_ = 0;
     bool ended_ = false;
     bool failed_ = false;
+    std::uint64_t position_ = 0;
 };
 
 }  // namespace record_scan

@@ -4,6 +4,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "record_scan.hpp"
@@ -43,7 +44,11 @@ public:
         tail_ += counts;
     }
 
+    // Every outcome ever put in: those passed on and those waiting.
+    std::uint64_t outcomes_put() const { return passed_on_ + (tail_ - head_); }
+
     CifOutcome pop() {
+        ++passed_on_;
         CifOutcome outcome = items_[head_++];
         if (head_ == tail_) head_ = tail_ = 0;
         return outcome;
@@ -60,6 +65,7 @@ public:
 
     void drop(std::size_t count) {
         assert(count <= tail_ - head_);
+        passed_on_ += count;
         head_ += count;
         if (head_ == tail_) head_ = tail_ = 0;
     }
@@ -68,6 +74,7 @@ private:
     CifOutcome items_[capacity];
     std::size_t head_ = 0;
     std::size_t tail_ = 0;
+    std::uint64_t passed_on_ = 0;
 };
 
 }  // namespace record_scan

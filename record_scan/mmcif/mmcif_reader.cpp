@@ -17,13 +17,14 @@ namespace record_scan {
 // and any line longer than the buffer, goes through the tokenizer, which
 // needs no more of a token than the bytes at hand.
 struct MmcifReader::State {
-    State(ByteSource& text, std::size_t block_bytes, Kernel kernel)
+    State(ByteSource& text, std::size_t block_bytes, Kernel kernel, CheckedText checked)
         : source(text),
           read_lines(loop_lines_reader(kernel)),
           capacity(std::max<std::size_t>(block_bytes, 1)),
           // Not zeroed: a small file touches only the pages it fills. The
           // fast reading's look past the end sees the zeros of overread_zeroed.
-          buffer(pooled_array<char>(capacity + loop_lines_overread)) {
+          buffer(pooled_array<char>(capacity + loop_lines_overread)),
+          checked(checked) {
         overread_zeroed();
     }
 
@@ -32,8 +33,10 @@ struct MmcifReader::State {
     void advance();
     std::optional<ScanOutcome> await_outcome();
     bool read_loop_lines();
-    void read_token();
+    void read_token(std::size_t limit);
     bool refill();
+    std::uint64_t offset() const { return buffer_offset + begin; }
+    bool checked_end_ahead() const { return checked_end > offset() && checked_end < buffer_offset + end; }
     void finish();
 
     ByteSource& source;
@@ -53,10 +56,14 @@ struct MmcifReader::State {
     std::size_t handed_out = 0;  // records at the queue's front handed out by next_records
     AtomSiteReading reading{queue};
     std::optional<ScanOutcome> last;  // end_of_input or read_error, once reached
+    CheckedText checked;
+    std::uint64_t buffer_offset = 0;  // of buffer[0], from the text's first byte
+    std::uint64_t checked_end = CheckedText::everything;  // as of the last refill
+    std::uint64_t sound_records = 0;  // of the outcomes put, when the reading last stood in checked text
 };
 
-MmcifReader::MmcifReader(ByteSource& text, std::size_t block_bytes, Kernel kernel)
-    : state_(std::make_unique<State>(text, block_bytes, kernel)) {}
+MmcifReader::MmcifReader(ByteSource& text, std::size_t block_bytes, Kernel kernel, CheckedText checked)
+    : state_(std::make_unique<State>(text, block_bytes, kernel, checked)) {}
 
 MmcifReader::~MmcifReader() = default;
 
@@ -79,6 +86,11 @@ ScanOutcome MmcifReader::next_records(const float*& first, std::size_t& count) {
     return ScanOutcome::record;
 }
 
+std::uint64_t MmcifReader::sound_records() const {
+    const State& state = *state_;
+    return state.offset() <= state.checked.end() ? state.queue.outcomes_put() : state.sound_records;
+}
+
 // Drops the records handed out last, then reads on until an outcome waits
 // in the queue; the reader's last answer when none ever will.
 std::optional<ScanOutcome> MmcifReader::State::await_outcome() {
@@ -91,12 +103,20 @@ std::optional<ScanOutcome> MmcifReader::State::await_outcome() {
     return std::nullopt;
 }
 
+// One step of either reading. Up to the end of the checked text, should it
+// lie in the bytes at hand, only the tokenizer reads, and no further: the
+// rows finished before that end are counted apart from those after it.
+// Rare: it ends only where a stream ended, after the bytes a block read brought.
 void MmcifReader::State::advance() {
     if (tokenizer_line && tokenizer.between_tokens() && tokenizer.at_line_start())
         tokenizer_line = false;
-    bool fast = !tokenizer_line && reading.in_loop_values() && tokenizer.between_tokens();
-    if (fast && read_loop_lines()) return;
-    read_token();
+    if (checked_end_ahead()) {
+        read_token(static_cast<std::size_t>(checked_end - buffer_offset));
+    } else {
+        bool fast = !tokenizer_line && reading.in_loop_values() && tokenizer.between_tokens();
+        if (!fast || !read_loop_lines()) read_token(end);
+    }
+    if (offset() <= checked_end) sound_records = queue.outcomes_put();
 }
 
 // False when the tokenizer must take the next step.
@@ -117,13 +137,17 @@ bool MmcifReader::State::read_loop_lines() {
     return false;
 }
 
-void MmcifReader::State::read_token() {
-    if (begin == end && !refill()) {
-        finish();
-        return;
+// Reads no further than `limit`, the end of the bytes at hand or before it.
+void MmcifReader::State::read_token(std::size_t limit) {
+    if (begin == end) {
+        if (!refill()) {
+            finish();
+            return;
+        }
+        limit = end;
     }
     const char* p = buffer.get() + begin;
-    bool complete = tokenizer.next(p, buffer.get() + end);
+    bool complete = tokenizer.next(p, buffer.get() + limit);
     begin = static_cast<std::size_t>(p - buffer.get());
     if (complete) reading.take(tokenizer.token());
 }
@@ -132,11 +156,13 @@ void MmcifReader::State::read_token() {
 bool MmcifReader::State::refill() {
     line_feed = nullptr;  // the bytes move
     std::memmove(buffer.get(), buffer.get() + begin, end - begin);
+    buffer_offset += begin;
     end -= begin;
     begin = 0;
     if (input_ended || read_failed || end == capacity) return false;
     ByteSource::Block block = source.read(buffer.get() + end, capacity - end);
     end += block.bytes;
+    checked_end = checked.end();
     overread_zeroed();
     read_failed = block.failed;
     input_ended = block.bytes == 0;

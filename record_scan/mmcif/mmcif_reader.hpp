@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
+#include "input/checked_text.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {
@@ -13,8 +15,9 @@ class MmcifReader {
 public:
     // `text` starts at the first line of substance (the "data_" line).
     // A kernel this machine cannot run is replaced by the portable one.
+    // `checked`: how far a compressed input's checks vouch for the text.
     explicit MmcifReader(ByteSource& text, std::size_t block_bytes = RecordScanner::default_block_bytes,
-                         Kernel kernel = fastest_kernel());
+                         Kernel kernel = fastest_kernel(), CheckedText checked = {});
     ~MmcifReader();
     MmcifReader(const MmcifReader&) = delete;
     MmcifReader& operator=(const MmcifReader&) = delete;
@@ -29,6 +32,10 @@ public:
     // of them from `first` on (cif_outcome_floats floats apart), valid
     // until the next call of either function; else the next outcome.
     ScanOutcome next_records(const float*& first, std::size_t& count);
+
+    // Of the records read so far (handed out or waiting), how many were
+    // finished by checked text: their last value and what ended it.
+    std::uint64_t sound_records() const;
 
 private:
     struct State;

@@ -44,7 +44,7 @@ bool scan_coordinates(std::string_view chunk, AtomXyz& atom) {
 }
 
 PdbLayoutReader::PdbLayoutReader(ByteSource& source, std::size_t block_bytes,
-                                 bool starts_inside_line, Kernel kernel)
+                                 bool starts_inside_line, Kernel kernel, CheckedText checked)
     : source_(source),
       block_bytes_(std::max(block_bytes, std::size_t{1})),
       // Room for a block after what is kept of the one before: less than a
@@ -53,15 +53,18 @@ PdbLayoutReader::PdbLayoutReader(ByteSource& source, std::size_t block_bytes,
           block_bytes_ + std::max(max_chunk_bytes, plain_lines_lookahead))),
       inside_long_line_(starts_inside_line),
       read_plain_lines_(plain_lines_reader(kernel)),
-      read_plain_extremes_(plain_extremes_reader(kernel)) {}
+      read_plain_extremes_(plain_extremes_reader(kernel)),
+      checked_(checked) {}
 
 void PdbLayoutReader::refill() {
     std::size_t kept = end_ - begin_;
     std::memmove(buffer_.get(), buffer_.get() + begin_, kept);
+    buffer_offset_ += begin_;
     begin_ = 0;
     end_ = kept;
     ByteSource::Block block = source_.read(buffer_.get() + end_, block_bytes_);
     end_ += block.bytes;
+    checked_end_ = checked_.end();
     if (block.failed) read_failed_ = true;
     else if (block.bytes == 0) input_ended_ = true;
 }
@@ -111,11 +114,25 @@ bool PdbLayoutReader::fold_plain_lines(FixedPointExtremes& extremes) {
     return bytes != 0;
 }
 
-// False when the next bytes continue a long line, which no kernel takes.
+// False when the next bytes continue a long line, which no kernel takes,
+// or hold the end of the checked text, which the exact reading finds.
 bool PdbLayoutReader::top_up_for_kernel() {
     if (inside_long_line_) return false;
     while (end_ - begin_ < plain_lines_lookahead && !input_ended_ && !read_failed_) refill();
-    return true;
+    return !checked_end_ahead();
+}
+
+// True when the checked text ends inside the bytes at hand: up to there
+// the exact reading goes a chunk at a time, so that the records before
+// that end are counted apart from those after it. Rare: it ends only
+// where a stream ended, after the bytes a block read brought.
+bool PdbLayoutReader::checked_end_ahead() const {
+    return checked_end_ > buffer_offset_ + begin_ && checked_end_ < buffer_offset_ + end_;
+}
+
+void PdbLayoutReader::count_read(std::size_t records) {
+    records_read_ += records;
+    if (buffer_offset_ + begin_ <= checked_end_) sound_records_ = records_read_;
 }
 
 // One chunk by the exact reading: nothing when it is no record, else the
@@ -136,11 +153,15 @@ ScanOutcome PdbLayoutReader::read_on(AtomXyz& atom) {
     for (;;) {
         decoded_count_ = delivered_ = 0;
         if (decode_plain_lines(decoded_, decoded_capacity)) {
+            count_read(decoded_count_);
             if (decoded_count_ == 0) continue;
             atom = decoded_[delivered_++];
             return ScanOutcome::record;
         }
-        if (std::optional<ScanOutcome> outcome = take_chunk(atom)) return *outcome;
+        if (std::optional<ScanOutcome> outcome = take_chunk(atom)) {
+            if (*outcome == ScanOutcome::record) count_read(1);
+            return *outcome;
+        }
     }
 }
 
@@ -151,6 +172,7 @@ void PdbLayoutReader::gather_records() {
     while (gathered < decoded_capacity) {
         if (decode_plain_lines(decoded_ + gathered, decoded_capacity - gathered)) {
             gathered += decoded_count_;
+            count_read(decoded_count_);
             continue;
         }
         std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
@@ -160,6 +182,7 @@ void PdbLayoutReader::gather_records() {
             break;
         }
         ++gathered;
+        count_read(1);
     }
     decoded_count_ = gathered;
 }

@@ -6,12 +6,14 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
 
 #include "buffer_pool.hpp"
+#include "input/checked_text.hpp"
 #include "pdb/pdb_plain_lines.hpp"
 #include "record_scan.hpp"
 
@@ -34,8 +36,9 @@ class PdbLayoutReader {
 public:
     // `starts_inside_line`: the source begins part way into a line that
     // cannot be a record, so everything up to its line feed is skipped.
+    // `checked`: how far a compressed input's checks vouch for the source.
     PdbLayoutReader(ByteSource& source, std::size_t block_bytes, bool starts_inside_line,
-                    Kernel kernel = fastest_kernel());
+                    Kernel kernel = fastest_kernel(), CheckedText checked = {});
 
     // Hands over a record the kernel decoded ahead, inline: the common case
     // costs a copy, not a call.
@@ -87,6 +90,12 @@ public:
         return ScanOutcome::record;
     }
 
+    // Of the records read so far (handed out or waiting), how many lie
+    // wholly in checked text: their chunks end where the checks vouch.
+    std::uint64_t sound_records() const {
+        return buffer_offset_ + begin_ <= checked_.end() ? records_read_ : sound_records_;
+    }
+
 private:
     static constexpr std::size_t decoded_capacity = 128;
     static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
@@ -100,6 +109,8 @@ private:
     bool top_up_for_kernel();
     bool next_chunk(std::string_view& chunk);
     void refill();
+    bool checked_end_ahead() const;
+    void count_read(std::size_t records);
 
     ByteSource& source_;
     std::size_t block_bytes_;
@@ -116,6 +127,11 @@ private:
     std::size_t delivered_ = 0;          // of decoded_
     unsigned run_axis_ = 3;              // the next axis run of decoded_; 3: none left
     std::optional<ScanOutcome> ended_by_;  // what ended the records, once met
+    CheckedText checked_;
+    std::uint64_t buffer_offset_ = 0;  // of buffer_[0], from the source's first byte
+    std::uint64_t checked_end_ = CheckedText::everything;  // as of the last refill
+    std::uint64_t records_read_ = 0;
+    std::uint64_t sound_records_ = 0;  // of them, when the reading last stood in checked text
 };
 
 }  // namespace record_scan
