@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "mmcif/atom_site_rows.hpp"
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_number.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 #include "memory_source.hpp"

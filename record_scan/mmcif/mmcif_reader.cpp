@@ -6,7 +6,7 @@
 
 #include "mmcif/atom_site_reading.hpp"
 #include "mmcif/cif_outcomes.hpp"
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan {

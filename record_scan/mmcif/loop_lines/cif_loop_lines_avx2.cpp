@@ -13,9 +13,9 @@
 #include <cstring>
 
 #include "fixed_point_avx2.hpp"
-#include "mmcif/cif_loop_lines.hpp"
-#include "mmcif/cif_loop_lines_bmi2.hpp"
-#include "mmcif/cif_loop_lines_shared.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_bmi2.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_shared.hpp"
 
 namespace record_scan {
 namespace {
@@ -108,7 +108,7 @@ LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
     return numbers;
 }
 
-#include "mmcif/cif_loop_lines_body.inc"
+#include "mmcif/loop_lines/cif_loop_lines_body.inc"
 #undef LOOP_LINES_FUNCTION
 
 }  // namespace avx2

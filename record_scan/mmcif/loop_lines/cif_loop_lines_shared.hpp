@@ -8,7 +8,7 @@
 #include <initializer_list>
 
 #include "mmcif/atom_site_rows.hpp"
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan::loop_lines {
