@@ -65,6 +65,16 @@ constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) 
 inline constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
 inline constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
 
+// What the reading of rows by their layout needs of a line's 128 bytes:
+// bit i of each pair of words tells about byte i.
+struct RowClasses {
+    std::uint64_t blank[2];
+    std::uint64_t stop[2];  // a special byte, ';' or the line feed
+};
+
+// The line feed's and ';''s low bits differ from those of the special bytes.
+inline constexpr std::array<char, 16> row_stop_table = by_low_bits({'\'', '"', '#', '_', ';', '\n'});
+
 constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
 
 // Of the tokens starting with a quote at the bits of `starts`, those that
