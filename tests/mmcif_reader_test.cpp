@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "mmcif/atom_site_rows.hpp"
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_number.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 #include "memory_source.hpp"
@@ -572,6 +572,36 @@ TEST(CifLoopLines, ArchiveStyleRowsAgreeInEveryBuild) {
             for (const std::string& name : names) text += name + "\n";
             expect_reference_answer("archive-style rows " + std::to_string(seed), text + rows, seed);
         }
+    }
+}
+
+// Runs of rows of one layout, each run as long as a random count, some as
+// short as one row (so that the layout is tried ever more rarely and then
+// again), the layouts differing by a column's width, by the line's length
+// or by a row split over two lines: every build as the portable one.
+TEST(CifLoopLines, RowsOfChangingLayoutsAgreeInEveryBuild) {
+    const std::vector<std::string> names = {"_atom_site.group_PDB", "_atom_site.id", "_atom_site.Cartn_x",
+                                            "_atom_site.Cartn_y", "_atom_site.Cartn_z", "_atom_site.label"};
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        auto pick = [&](unsigned below) { return static_cast<unsigned>(random() % below); };
+        std::string rows;
+        for (unsigned run = 0; run < 60; ++run) {
+            const unsigned id_width = 1 + pick(9), label_width = 1 + pick(60), length = pick(3) == 0 ? 1 : pick(300);
+            for (unsigned row = 0; row < length; ++row) {
+                char line[200];
+                const auto coordinate = [&] { return (static_cast<long>(pick(2000000)) - 1000000) / 1000.0; };
+                std::snprintf(line, sizeof line, "%-6s %-*u %-8.3f %-8.3f %-8.3f %-*s\n", pick(8) ? "ATOM" : "HETATM",
+                              static_cast<int>(id_width), row % 10, coordinate(), coordinate(), coordinate(),
+                              static_cast<int>(label_width), std::string(1 + pick(label_width), 'L').c_str());
+                rows += line;
+                if (pick(500) == 0) rows.back() = ' ', rows += "\n";  // a blank before the line feed
+            }
+        }
+        const std::string want = fast_steps(record_scan::read_loop_lines_portable, names, rows);
+        for (record_scan::Kernel kernel : wider_kernels())
+            ASSERT_EQ(fast_steps(record_scan::loop_lines_reader(kernel), names, rows), want)
+                << "seed " << seed << ", kernel " << record_scan::kernel_name(kernel);
     }
 }
 

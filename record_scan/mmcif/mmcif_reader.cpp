@@ -7,7 +7,7 @@
 #include "buffer_pool.hpp"
 #include "mmcif/atom_site_reading.hpp"
 #include "mmcif/cif_outcomes.hpp"
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan {

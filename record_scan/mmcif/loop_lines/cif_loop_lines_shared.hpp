@@ -8,7 +8,7 @@
 #include <initializer_list>
 
 #include "mmcif/atom_site_rows.hpp"
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 
 namespace record_scan::loop_lines {
@@ -64,6 +64,16 @@ constexpr std::array<char, 16> by_low_bits(std::initializer_list<char> members) 
 // White space and the special bytes each differ in their low four bits.
 inline constexpr std::array<char, 16> blank_table = by_low_bits({' ', '\t', '\n', '\r'});
 inline constexpr std::array<char, 16> special_table = by_low_bits({'\'', '"', '#', '_'});
+
+// What the reading of rows by their layout needs of a line's 128 bytes:
+// bit i of each pair of words tells about byte i.
+struct RowClasses {
+    std::uint64_t blank[2];
+    std::uint64_t stop[2];  // a special byte, ';' or the line feed
+};
+
+// The line feed's and ';''s low bits differ from those of the special bytes.
+inline constexpr std::array<char, 16> row_stop_table = by_low_bits({'\'', '"', '#', '_', ';', '\n'});
 
 constexpr bool is_quote(char c) { return c == '\'' || c == '"'; }
 

@@ -13,9 +13,9 @@
 #include <cstring>
 
 #include "fixed_point_avx2.hpp"
-#include "mmcif/cif_loop_lines.hpp"
-#include "mmcif/cif_loop_lines_bmi2.hpp"
-#include "mmcif/cif_loop_lines_shared.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_bmi2.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_shared.hpp"
 
 namespace record_scan {
 namespace {
@@ -108,7 +108,28 @@ LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
     return numbers;
 }
 
-#include "mmcif/cif_loop_lines_body.inc"
+#include "mmcif/loop_lines/cif_loop_lines_body.inc"
+
+// Blanks and stop bytes of a row's 128 bytes, for the reading by layout.
+LOOP_LINES_FUNCTION RowClasses classify_row(const char* line) {
+    const __m256i blanks = table_of(blank_table);
+    const __m256i stops = table_of(row_stop_table);
+    RowClasses classes;
+    for (int word = 0; word < 2; ++word) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + 64 * word));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(line + 64 * word + 32));
+        classes.blank[word] = bytes_of(in_class(low, blanks), in_class(high, blanks));
+        classes.stop[word] = bytes_of(in_class(low, stops), in_class(high, stops));
+    }
+    return classes;
+}
+
+#include "mmcif/loop_lines/cif_row_layout.inc"
+
+LOOP_LINES_FUNCTION LoopLines read_layout_lines(LoopLinePosition& at, const char* end, AtomSiteLoop* rows,
+                                                OutcomeQueue& out) {
+    return read_lines_with(at, end, rows, out, LayoutRows{});
+}
 #undef LOOP_LINES_FUNCTION
 
 }  // namespace avx2
@@ -116,7 +137,7 @@ LOOP_LINES_FUNCTION CifLineMasks classify_line(const char* window) {
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] LoopLines read_loop_lines_avx2(LoopLinePosition& at, const char* end,
                                                                          AtomSiteLoop* rows, OutcomeQueue& out) {
-    return avx2::read_lines(at, end, rows, out);
+    return avx2::read_layout_lines(at, end, rows, out);
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] CifByteMasks classify_cif_bytes_avx2(const char* window) {

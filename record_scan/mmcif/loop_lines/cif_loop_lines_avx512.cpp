@@ -16,9 +16,9 @@
 #include <array>
 #include <cstring>
 
-#include "mmcif/cif_loop_lines.hpp"
-#include "mmcif/cif_loop_lines_bmi2.hpp"
-#include "mmcif/cif_loop_lines_shared.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_bmi2.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_shared.hpp"
 
 namespace record_scan {
 namespace {
@@ -62,7 +62,7 @@ LOOP_LINES_FUNCTION unsigned read_coordinates(const CifValue (&values)[3], float
     return numbers;
 }
 
-#include "mmcif/cif_loop_lines_body.inc"
+#include "mmcif/loop_lines/cif_loop_lines_body.inc"
 
 // The bytes of the vector the fast row reading gathers: fields 0-2 hold X,
 // Y and Z, each ending at byte 7 of its field with blanks before it (the

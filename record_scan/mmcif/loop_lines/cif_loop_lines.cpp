@@ -1,10 +1,10 @@
-#include "mmcif/cif_loop_lines.hpp"
+#include "mmcif/loop_lines/cif_loop_lines.hpp"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "mmcif/cif_loop_lines_shared.hpp"
+#include "mmcif/loop_lines/cif_loop_lines_shared.hpp"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -85,7 +85,7 @@ unsigned read_coordinates(const CifValue (&values)[3], float (&xyz)[3]) {
 }
 
 #define LOOP_LINES_FUNCTION inline
-#include "mmcif/cif_loop_lines_body.inc"
+#include "mmcif/loop_lines/cif_loop_lines_body.inc"
 #undef LOOP_LINES_FUNCTION
 
 }  // namespace portable
