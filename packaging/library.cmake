@@ -24,6 +24,7 @@ if(IS_ABSOLUTE ${CMAKE_INSTALL_LIBDIR} OR IS_ABSOLUTE ${CMAKE_INSTALL_INCLUDEDIR
     message(FATAL_ERROR "record_scan.pc wants CMAKE_INSTALL_LIBDIR and CMAKE_INSTALL_INCLUDEDIR relative to the prefix")
 endif()
 file(RELATIVE_PATH pc_to_prefix /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" pc_to_prefix ${pc_to_prefix})
 if(STRUCTURE_TOOLS_INFLATER_LIBRARY STREQUAL isal)
     set(pc_inflater -lisal)
 else()
