@@ -9,11 +9,16 @@ set -euo pipefail
 build=$(cd "$1" && pwd) cxx=$2 cxxflags=$3 ldflags=$4
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/record-scan-consumer.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# cmake --install rewrites the component's manifest: a user's is put back on exit.
+manifest="$build/install_manifest_development.txt"
+if [ -e "$manifest" ]; then cp -p "$manifest" "$work/manifest"; fi
+restore_manifest() {
+    if [ -e "$work/manifest" ]; then mv "$work/manifest" "$manifest"; else rm -f "$manifest"; fi
+}
+trap 'restore_manifest; rm -rf "$work"' EXIT
 fail() { echo "consumer_check: $*"; exit 1; }
 
 cmake --install "$build" --component development --prefix "$work/prefix" >/dev/null
-rm -f "$build/install_manifest_development.txt"
 cmake -S "$source_dir/examples/consumer" -B "$work/cmake-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" \
       -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >"$work/log" 2>&1 || { cat "$work/log"; fail "configure failed"; }
