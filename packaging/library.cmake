@@ -6,6 +6,13 @@
 include(CMakePackageConfigHelpers)
 set(package_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/record_scan)
 
+# An installed library may be linked by a build without link-time
+# optimisation, or by another compiler: its objects keep machine code
+# beside the optimiser's form (the tools link the latter, as before).
+if(CMAKE_CXX_COMPILER_ID STREQUAL GNU)
+    target_compile_options(record_scan PRIVATE $<$<CONFIG:Release>:-ffat-lto-objects>)
+endif()
+
 install(FILES record_scan/record_scan.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
 install(TARGETS record_scan EXPORT record_scan_targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
