@@ -35,6 +35,9 @@ if(STRUCTURE_TOOLS_PYTHON_MODULE)
     list(APPEND CPACK_COMPONENTS_ALL python)
     set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-record-scan)
     set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+    # Removing the package removes the bytecode its imports left.
+    set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/python3-record-scan/prerm)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     # The extension is built for one Python version's ABI.
     set(python_version ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR})
     math(EXPR python_next_minor "${Python3_VERSION_MINOR} + 1")

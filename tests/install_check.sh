@@ -54,7 +54,11 @@ if [ "${CI:-}" = true ] && [ "$(id -u)" -eq 0 ]; then
     [ ! -e "$local_site/record_scan" ] || fail "$local_site/record_scan is there already"
     cmake --install "$build" --prefix /usr/local >/dev/null
     cp "$manifest" "$work/usr-local-files"
-    remove_usr_local() { xargs -d '\n' rm -f -- <"$work/usr-local-files"; rmdir "$local_site/record_scan"; }
+    remove_usr_local() {  # the files installed, and the bytecode the imports left
+        xargs -d '\n' rm -f -- <"$work/usr-local-files"
+        rm -rf "$local_site/record_scan/__pycache__"
+        rmdir "$local_site/record_scan"
+    }
     listed "$local_site/record_scan/__init__.py"
     check "$local_site/record_scan" /usr/local/bin "$python" || { remove_usr_local; fail "/usr/local: the module failed"; }
     rows=$(cd / && runuser -u nobody -- env -u PYTHONPATH "$python" -c \
