@@ -165,16 +165,14 @@ ScanOutcome PdbLayoutReader::read_on(AtomXyz& atom) {
     }
 }
 
-// Fills decoded_ for the axis runs, by the kernel and the exact reading
-// alike, until it is full or the records end (noted in ended_by_).
-void PdbLayoutReader::gather_records() {
+// Fills decoded_ with the records the exact reading takes, after letting
+// `kernel_step` have the plain lines ahead each time (false when it took
+// none), until decoded_ is full or the records end (noted in ended_by_).
+template <typename KernelStep>
+void PdbLayoutReader::gather(KernelStep kernel_step) {
     std::size_t gathered = 0;
     while (gathered < decoded_capacity) {
-        if (decode_plain_lines(decoded_ + gathered, decoded_capacity - gathered)) {
-            gathered += decoded_count_;
-            count_read(decoded_count_);
-            continue;
-        }
+        if (kernel_step(gathered)) continue;
         std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
         if (!outcome) continue;
         if (*outcome != ScanOutcome::record) {
@@ -187,21 +185,19 @@ void PdbLayoutReader::gather_records() {
     decoded_count_ = gathered;
 }
 
-// Folds the plain lines into `extremes` and fills decoded_ with the
-// records of the others, until it is full or the records end.
+// For the axis runs: the kernel decodes the plain lines into decoded_ too.
+void PdbLayoutReader::gather_records() {
+    gather([this](std::size_t& gathered) {
+        if (!decode_plain_lines(decoded_ + gathered, decoded_capacity - gathered)) return false;
+        gathered += decoded_count_;
+        count_read(decoded_count_);
+        return true;
+    });
+}
+
+// For a fold: the plain lines go into `extremes`, the others into decoded_.
 void PdbLayoutReader::gather_unfolded_records(FixedPointExtremes& extremes) {
-    std::size_t gathered = 0;
-    while (gathered < decoded_capacity) {
-        if (fold_plain_lines(extremes)) continue;
-        std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
-        if (!outcome) continue;
-        if (*outcome != ScanOutcome::record) {
-            ended_by_ = outcome;
-            break;
-        }
-        ++gathered;
-    }
-    decoded_count_ = gathered;
+    gather([this, &extremes](std::size_t&) { return fold_plain_lines(extremes); });
 }
 
 }  // namespace record_scan

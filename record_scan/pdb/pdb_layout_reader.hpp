@@ -103,6 +103,8 @@ private:
     ScanOutcome read_on(AtomXyz& atom);
     bool decode_plain_lines(AtomXyz* into, std::size_t capacity);
     std::optional<ScanOutcome> take_chunk(AtomXyz& atom);
+    template <typename KernelStep>
+    void gather(KernelStep kernel_step);
     void gather_records();
     bool fold_plain_lines(FixedPointExtremes& extremes);
     void gather_unfolded_records(FixedPointExtremes& extremes);
