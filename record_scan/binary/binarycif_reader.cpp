@@ -165,11 +165,18 @@ Walk BinaryStructureReader::State::column() {
         atom_site.mask_rows[role] = check_mask(mask, filter, atom_site.row_count, found);
 }
 
-Walk BinaryStructureReader::State::stream_column(ColumnRole role, std::uint64_t length) {
-    ColumnStream axis, group, group_mask;
+// The next `length` bytes of the reader as the stream's bytes, read as
+// they pass and never held.
+PassingBytes& BinaryStructureReader::State::pass_through(ColumnStream& stream, std::uint64_t length) {
     auto bytes = std::make_unique<PassingBytes>(reader, length);
     PassingBytes& passing = *bytes;
-    axis.bytes = std::move(bytes);
+    stream.bytes = std::move(bytes);
+    return passing;
+}
+
+Walk BinaryStructureReader::State::stream_column(ColumnRole role, std::uint64_t length) {
+    ColumnStream axis, group, group_mask;
+    PassingBytes& passing = pass_through(axis, length);
     axis.numbers = number_decoder(current.encoding, *axis.bytes, axis.status);
     RowFilter filter;
     if (!axis.numbers || !open_filter(filter, group, group_mask)) {
@@ -186,9 +193,7 @@ Walk BinaryStructureReader::State::stream_column(ColumnRole role, std::uint64_t 
 
 void BinaryStructureReader::State::check_passing_mask(ColumnRole role, std::uint64_t length) {
     ColumnStream mask, group, group_mask;
-    auto bytes = std::make_unique<PassingBytes>(reader, length);
-    PassingBytes& passing = *bytes;
-    mask.bytes = std::move(bytes);
+    PassingBytes& passing = pass_through(mask, length);
     mask.ints = integer_decoder(current.mask_encoding, *mask.bytes, mask.status);
     RowFilter filter;
     if (!mask.ints || !open_filter(filter, group, group_mask)) {

@@ -50,6 +50,7 @@ struct BinaryStructureReader::State {
     Walk column();
     Walk stream_column(ColumnRole role, std::uint64_t length);
     void check_passing_mask(ColumnRole role, std::uint64_t length);
+    PassingBytes& pass_through(ColumnStream& stream, std::uint64_t length);
     Walk finish_category();
     Walk coordinate_list(int axis);  // MMTF
     Walk finish_mmtf();

@@ -20,10 +20,10 @@ def load_example():
     # The workers unpickle the example's functions by module name.
     os.environ["PYTHONPATH"] = os.pathsep.join(filter(None, [str(EXAMPLES), os.environ.get("PYTHONPATH")]))
     sys.path.insert(0, str(EXAMPLES))
-    spec = importlib.util.spec_from_file_location("dask_reach", EXAMPLES / "dask_reach.py")
-    module = importlib.util.module_from_spec(spec)
+    located = importlib.util.spec_from_file_location("dask_reach", EXAMPLES / "dask_reach.py")
+    module = importlib.util.module_from_spec(located)
     sys.modules["dask_reach"] = module
-    spec.loader.exec_module(module)
+    located.loader.exec_module(module)
     return module
 
 
