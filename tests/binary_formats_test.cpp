@@ -157,6 +157,13 @@ const std::vector<Variant>& bcif_variants() {
              for (std::int64_t v : k) scaled.push_back(v * 100);
              return bw::fixed_point(scaled, 1e5, {.type = bw::int32});
          }}},
+        {"fixed point, delta, int8 packing",
+         {[](const Ints& k, auto&) { return bw::fixed_point(k, 1000, {.delta = true, .packing_bytes = 1, .type = bw::int8}); }}},
+        {"fixed point beyond 2^24, delta, int16 packing", {[](const Ints& k, auto&) {
+             Ints scaled;
+             for (std::int64_t v : k) scaled.push_back(v * 100);
+             return bw::fixed_point(scaled, 1e5, {.delta = true, .packing_bytes = 2, .type = bw::int16});
+         }}},
         {"float32", {[](const Ints&, auto& texts) { return bw::float_array(parsed(texts, false), bw::float32); }}},
         {"float64", {[](const Ints&, auto& texts) { return bw::float_array(parsed(texts, true), bw::float64); }}},
         {"string array", {[](const Ints&, auto& texts) { return bw::string_array(texts, {.packing_bytes = 2, .packing_unsigned = true, .type = bw::uint16}); }}},

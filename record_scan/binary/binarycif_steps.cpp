@@ -7,11 +7,16 @@
 #include <limits>
 #include <span>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "binary/exact_quotient.hpp"
 #include "mmcif/cif_number.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace record_scan {
 namespace {
@@ -411,6 +416,131 @@ struct FixedPointBlock {
     }
 };
 
+// FixedPoint over Delta over IntegerPacking straight over a ByteArray of
+// small integers: the archive's coordinate columns. The stages apart pass
+// over 64-bit values five times a block; here one pass sums the deltas and
+// one converts, and a block whose elements hold no packing limit (nearly
+// all) takes no branch per value.
+template <typename T>
+class PackedDeltaFixedPoint final : public NumberStage {
+public:
+    PackedDeltaFixedPoint(EncodedBytes& bytes, const EncodingStep& delta, const EncodingStep& packing,
+                          FixedPointBlock convert, DecodeStatus& status)
+        : elements_(bytes, sizeof(T), status), status_(status), sums_(packing), last_(delta.origin), convert_(convert) {}
+    std::size_t pull(float* out, std::size_t wanted) override {
+        std::size_t made = 0;
+        // Each element gives at most one value: asking for what is missing never gives too many.
+        while (made < wanted) {
+            const std::size_t asked = std::min(block, wanted - made);
+            const std::size_t taken = elements_.read(asked, [&](const char* bytes, std::size_t count) {
+                made += sum_block(bytes, count, out + made);
+            });
+            if (taken == 0) break;
+        }
+        sums_.settle(made, wanted, status_);
+        return made;
+    }
+
+private:
+    // The values of `count` elements (at most a block), converted into `out`; how many there are.
+    std::size_t sum_block(const char* bytes, std::size_t count, float* out) {
+        const T upper = static_cast<T>(sums_.upper()), lower = static_cast<T>(sums_.lower());
+        unsigned limit = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const T value = element<T>(bytes + i * sizeof(T));
+            limit |= static_cast<unsigned>(value == upper) | static_cast<unsigned>(value == lower);
+        }
+        if (limit == 0 && !sums_.pending() && within_float(last_) && convert_.narrow != 0) {
+            if (sum_and_divide(bytes, count, out)) return count;
+        }
+        // Limits, large sums or a factor single precision does not hold: summed again in 64 bits.
+        std::int64_t last = last_;
+        std::size_t made = 0;
+        std::int64_t value;
+        for (std::size_t i = 0; i < count; ++i)
+            if (sums_.add(element<T>(bytes + i * sizeof(T)), value)) values_[made++] = last = wrapping_add(last, value);
+        last_ = last;
+        convert_(values_, made, out);
+        return made;
+    }
+
+    // |k| < 2^24: exact in single precision (2^24 itself is taken the long way).
+    static bool within_float(std::int64_t k) { return ((static_cast<std::uint64_t>(k) + (std::uint64_t{1} << 24)) >> 25) == 0; }
+
+    // Starting within 2^24, a block's sums stay within 32 bits (at most a
+    // block of 16-bit elements is added), so they are summed and divided in
+    // 32-bit lanes; false, with `out` to be written again, when some sum
+    // leaves 2^24.
+    bool sum_and_divide(const char* bytes, std::size_t count, float* out) {
+        std::int32_t last = static_cast<std::int32_t>(last_);
+        std::size_t i = 0;
+        bool beyond = false;
+#if defined(__SSE2__)
+        const __m128 factor = _mm_set1_ps(convert_.narrow);
+        const __m128i offset = _mm_set1_epi32(1 << 24);
+        __m128i carry = _mm_set1_epi32(last), outside = _mm_setzero_si128();
+        for (; i + 4 <= count; i += 4) {
+            __m128i sums = widened(bytes + i * sizeof(T));
+            sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 4));
+            sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
+            sums = _mm_add_epi32(sums, carry);
+            carry = _mm_shuffle_epi32(sums, 0xff);
+            outside = _mm_or_si128(outside, _mm_srli_epi32(_mm_add_epi32(sums, offset), 25));
+            _mm_storeu_ps(out + i, _mm_div_ps(_mm_cvtepi32_ps(sums), factor));
+        }
+        last = _mm_cvtsi128_si32(carry);
+        beyond = _mm_movemask_epi8(_mm_cmpeq_epi32(outside, _mm_setzero_si128())) != 0xffff;
+#endif
+        for (; i < count; ++i) {
+            last += element<T>(bytes + i * sizeof(T));
+            beyond = beyond || !within_float(last);
+            out[i] = static_cast<float>(last) / convert_.narrow;
+        }
+        if (beyond) return false;
+        last_ = last;
+        return true;
+    }
+
+#if defined(__SSE2__)
+    // Four elements as 32-bit lanes.
+    static __m128i widened(const char* bytes) {
+        if constexpr (std::is_same_v<T, std::int16_t> && std::endian::native == std::endian::little) {
+            const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes));
+            return _mm_srai_epi32(_mm_unpacklo_epi16(four, four), 16);
+        } else {
+            return _mm_setr_epi32(element<T>(bytes), element<T>(bytes + sizeof(T)), element<T>(bytes + 2 * sizeof(T)),
+                                  element<T>(bytes + 3 * sizeof(T)));
+        }
+    }
+#endif
+
+    Elements elements_;
+    DecodeStatus& status_;
+    PackedSums sums_;
+    std::int64_t last_;
+    FixedPointBlock convert_;
+    std::int64_t values_[block];
+};
+
+// Calls make(T{}) with the element type of an IntegerPacking at
+// chain.steps[from] straight over the last step, a ByteArray, where that
+// type holds the packing's limits (as it does whenever the packing wrote
+// it); null for any other chain.
+template <typename Stage, typename Make>
+std::unique_ptr<Stage> packed_elements_as(const StepChain& chain, unsigned from, Make make) {
+    if (from + 2 != chain.count) return nullptr;
+    const EncodingStep& step = chain.steps[from];
+    const EncodingStep& inner = chain.steps[from + 1];
+    if (step.kind != StepKind::integer_packing || inner.kind != StepKind::byte_array) return nullptr;
+    if (step.byte_count != 1 && step.byte_count != 2) return nullptr;
+    const bool one = step.byte_count == 1, is_unsigned = step.is_unsigned;
+    if (inner.type == int8 && one && !is_unsigned) return make(std::int8_t{});
+    if (inner.type == uint8 && one && is_unsigned) return make(std::uint8_t{});
+    if (inner.type == int16 && !is_unsigned) return make(std::int16_t{});
+    if (inner.type == uint16 && is_unsigned) return make(std::uint16_t{});
+    return nullptr;
+}
+
 // The stages of chain.steps[from..], the innermost (last) a ByteArray of integers.
 std::unique_ptr<IntStage> int_stages(const StepChain& chain, unsigned from, EncodedBytes& bytes, DecodeStatus& status) {
     if (from >= chain.count) return nullptr;
@@ -420,16 +550,10 @@ std::unique_ptr<IntStage> int_stages(const StepChain& chain, unsigned from, Enco
         if (step.kind != StepKind::byte_array || !integer_type) return nullptr;
         return std::make_unique<IntBytes>(bytes, step.type, status);
     }
-    if (step.kind == StepKind::integer_packing && (step.byte_count == 1 || step.byte_count == 2) && from + 2 == chain.count &&
-        chain.steps[from + 1].kind == StepKind::byte_array) {
-        const EncodingStep& inner = chain.steps[from + 1];
-        // Only where the element type holds the limits (as it does whenever the packing wrote it).
-        const bool one = step.byte_count == 1, is_unsigned = step.is_unsigned;
-        if (inner.type == int8 && one && !is_unsigned) return std::make_unique<PackedElements<std::int8_t>>(bytes, step, status);
-        if (inner.type == uint8 && one && is_unsigned) return std::make_unique<PackedElements<std::uint8_t>>(bytes, step, status);
-        if (inner.type == int16 && !is_unsigned) return std::make_unique<PackedElements<std::int16_t>>(bytes, step, status);
-        if (inner.type == uint16 && is_unsigned) return std::make_unique<PackedElements<std::uint16_t>>(bytes, step, status);
-    }
+    std::unique_ptr<IntStage> packed = packed_elements_as<IntStage>(chain, from, [&](auto type) -> std::unique_ptr<IntStage> {
+        return std::make_unique<PackedElements<decltype(type)>>(bytes, step, status);
+    });
+    if (packed) return packed;
     std::unique_ptr<IntStage> inner = int_stages(chain, from + 1, bytes, status);
     if (!inner) return nullptr;
     switch (step.kind) {
@@ -631,8 +755,14 @@ std::unique_ptr<NumberStage> number_decoder(const ColumnEncoding& encoding, Enco
         return std::make_unique<FloatBytes>(bytes, outer.type, status);
     if (outer.kind == StepKind::fixed_point) {
         if (!std::isfinite(outer.factor) || outer.factor == 0) return nullptr;
-        return block_numbers_of(int_stages(chain, 1, bytes, status),
-                                FixedPointBlock{outer.factor, factor_as_float(outer.factor)});
+        const FixedPointBlock convert{outer.factor, factor_as_float(outer.factor)};
+        if (chain.count == 4 && chain.steps[1].kind == StepKind::delta) {
+            std::unique_ptr<NumberStage> fused = packed_elements_as<NumberStage>(chain, 2, [&](auto type) -> std::unique_ptr<NumberStage> {
+                return std::make_unique<PackedDeltaFixedPoint<decltype(type)>>(bytes, chain.steps[1], chain.steps[2], convert, status);
+            });
+            if (fused) return fused;
+        }
+        return block_numbers_of(int_stages(chain, 1, bytes, status), convert);
     }
     if (outer.kind == StepKind::interval_quantization) {
         if (outer.num_steps < 2 || !std::isfinite(outer.min) || !std::isfinite(outer.max)) return nullptr;
