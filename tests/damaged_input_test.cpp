@@ -109,8 +109,9 @@ std::string case_name(Format format, int streams, int flip) {
 }  // namespace
 
 // The library: the sound records are the plain text's first records; with
-// two streams and damage in the second, exactly those of the first
-// stream's whole lines, whatever the layout of the text.
+// two streams and damage in the second, those of the first stream's whole
+// lines (and, for bzip2, of the second's blocks before the damaged one),
+// whatever the layout of the text.
 TEST(DamagedInput, SoundRecordsAreThePlainTextsFirst) {
     std::mt19937 random(2026);
     for (const std::string& text : {pdb_text(), cif_text()}) {
@@ -132,7 +133,11 @@ TEST(DamagedInput, SoundRecordsAreThePlainTextsFirst) {
                     ASSERT_LE(sound, got.size()) << name;
                     ASSERT_LE(sound, plain.size()) << name;
                     for (std::size_t i = 0; i < sound; ++i) ASSERT_TRUE(same(got[i], plain[i])) << name << ", record " << i;
-                    if (streams == 2) {
+                    // bzip2 -1 cuts the second stream into blocks of 100 kB, each
+                    // checked on its own: the blocks before the damaged one stay too.
+                    if (streams == 2 && format == Format::bzip2) {
+                        EXPECT_GE(sound, first_stream_records) << name;
+                    } else if (streams == 2) {
                         EXPECT_EQ(sound, first_stream_records) << name;
                     }
                 }
@@ -143,7 +148,8 @@ TEST(DamagedInput, SoundRecordsAreThePlainTextsFirst) {
 
 // xyzdump, into a file by name, standard output sent to a file, and
 // appended to one after a header: the whole file's rows and status 1, or
-// the read message and a prefix of them (in two streams, the first's).
+// the read message and a prefix of them (in two streams, at least the
+// first's).
 TEST(DamagedInput, XyzdumpKeepsOnlyRowsInTheFile) {
     ScratchDir dir;
     const std::string text = pdb_text();
@@ -199,7 +205,9 @@ TEST(DamagedInput, XyzdumpKeepsOnlyRowsInTheFile) {
                     ASSERT_LE(rows.size(), all_rows.size()) << name;
                     EXPECT_EQ(all_rows.compare(0, rows.size(), rows), 0) << name << ": rows the file does not hold";
                     EXPECT_TRUE(rows.empty() || rows.back() == '\n') << name << ": a row cut short";
-                    if (streams == 2) {
+                    if (streams == 2 && format == Format::bzip2) {
+                        EXPECT_GE(rows.size(), first_rows_bytes) << name;
+                    } else if (streams == 2) {
                         EXPECT_EQ(rows.size(), first_rows_bytes) << name;
                     }
                 }

@@ -3,7 +3,24 @@
 // bytes per byte of block, 900 kB at most) in the library's fast mode; its
 // small mode saves a third of that at half the speed, which the tools'
 // memory does not need. The library is loaded on the first bzip2 input.
+//
+// Blocks as checked points: the library hands out a block's text only once
+// it has decoded all of the block's data (the inverse transform needs the
+// whole block), and checks the block's CRC right after the text's last
+// byte, in the same call, before it reads on. So when a call stops for
+// want of input with room left for output, every byte it has produced lies
+// in blocks whose CRCs passed. To have it stop at every block's end, it is
+// given the input only up to the byte where the next block's magic number
+// begins: it can finish the block before, never the one after. A false
+// match inside a block's data merely makes it ask for input sooner. A magic
+// number split between two pieces of input is not found, but the library
+// then has only its first part, and the block it begins comes whole only
+// with the next piece's search, so the block before still ends a call.
 #include <bzlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
 
 #include "input/decoder.hpp"
 #include "input/shared_library.hpp"
@@ -29,6 +46,39 @@ const Bzip2Library* bzip2_library() {
     });
 }
 
+// Every block begins with these 48 bits, at any bit offset.
+constexpr std::uint64_t block_magic = 0x314159265359;
+constexpr int magic_bits = 48;
+
+// For each value of a byte, the bit offsets (bit s for offset s, counted
+// from the top bit of the byte before) at which a magic number starting in
+// the byte before gives this byte that value. The byte after the first is
+// wholly the magic's whatever the offset, so this sifts out all but a few
+// positions with one look-up.
+constexpr std::array<std::uint8_t, 256> second_byte_offsets = [] {
+    std::array<std::uint8_t, 256> offsets{};
+    for (int s = 0; s < 8; ++s) offsets[(block_magic >> (magic_bits - 16 + s)) & 0xFF] |= std::uint8_t(1u << s);
+    return offsets;
+}();
+
+// The first byte in [from, end) holding the first bit of a block magic that
+// lies wholly before `end`; `end` when there is none.
+const std::uint8_t* first_block_magic(const std::uint8_t* from, const std::uint8_t* end) {
+    for (const std::uint8_t* at = from; end - at > 1; ++at) {
+        unsigned offsets = second_byte_offsets[at[1]];
+        if (offsets == 0) continue;
+        // The bytes from `at` as one big-endian number, zeros past the end.
+        const std::size_t bytes = std::min<std::size_t>(8, static_cast<std::size_t>(end - at));
+        std::uint64_t window = 0;
+        for (std::size_t i = 0; i < bytes; ++i) window |= std::uint64_t{at[i]} << (56 - 8 * i);
+        for (int s = 0; s < 8; ++s) {
+            if ((offsets >> s & 1) == 0 || static_cast<std::size_t>(s + magic_bits) > 8 * bytes) continue;
+            if ((window >> (64 - magic_bits - s) & ((std::uint64_t{1} << magic_bits) - 1)) == block_magic) return at;
+        }
+    }
+    return end;
+}
+
 class Bzip2Decoder final : public Decoder {
 public:
     Bzip2Decoder() : library_(bzip2_library()) {}
@@ -45,27 +95,43 @@ public:
         ready_ = library_ != nullptr && library_->decompress_init(&stream_, quiet, fast_mode) == BZ_OK;
         stream_.next_in = next;
         stream_.avail_in = left;
+        wants_input_ = true;
     }
 
+    // The library is given the piece a part at a time (hand_over).
     void give_input(const std::uint8_t* bytes, std::size_t count) override {
         stream_.next_in = reinterpret_cast<char*>(const_cast<std::uint8_t*>(bytes));
-        stream_.avail_in = static_cast<unsigned>(count);
+        stream_.avail_in = 0;
+        input_end_ = bytes + count;
     }
 
-    std::size_t input_left() const override { return stream_.avail_in; }
+    std::size_t input_left() const override { return static_cast<std::size_t>(input_end_ - next_in()); }
 
     Step decode(char* into, std::size_t capacity, bool /*input_ended*/) override {
         if (!ready_) return {0, Status::damaged};
+        // Only once it asks: a call that filled the output may have stopped
+        // inside a block's text, or just after its last byte.
+        if (stream_.avail_in == 0 && wants_input_) hand_over();
         stream_.next_out = into;
         stream_.avail_out = static_cast<unsigned>(capacity);
         int result = library_->decompress(&stream_);
         std::size_t produced = capacity - stream_.avail_out;
         if (result == BZ_STREAM_END) return {produced, Status::stream_ended};
-        if (result == BZ_OK) return {produced, Status::decoding};
-        return {0, Status::damaged};  // data, magic or memory error
+        if (result != BZ_OK) return {0, Status::damaged};  // data, magic or memory error
+        // Room left: it stopped for input, past the checks of all it produced.
+        wants_input_ = stream_.avail_out > 0;
+        return {produced, wants_input_ ? Status::checked : Status::decoding};
     }
 
 private:
+    const std::uint8_t* next_in() const { return reinterpret_cast<const std::uint8_t*>(stream_.next_in); }
+
+    // The piece's bytes up to and including the next block magic's first, or all.
+    void hand_over() {
+        const std::uint8_t* magic = first_block_magic(next_in(), input_end_);
+        stream_.avail_in = static_cast<unsigned>((magic == input_end_ ? magic : magic + 1) - next_in());
+    }
+
     void end() {
         if (ready_) library_->decompress_end(&stream_);
         ready_ = false;
@@ -73,7 +139,9 @@ private:
 
     const Bzip2Library* library_;
     bz_stream stream_{};
+    const std::uint8_t* input_end_ = nullptr;
     bool ready_ = false;
+    bool wants_input_ = true;
 };
 
 }  // namespace
