@@ -9,13 +9,17 @@
 // whole block), and checks the block's CRC right after the text's last
 // byte, in the same call, before it reads on. So when a call stops for
 // want of input with room left for output, every byte it has produced lies
-// in blocks whose CRCs passed. To have it stop at every block's end, it is
-// given the input only up to the byte where the next block's magic number
-// begins: it can finish the block before, never the one after. A false
-// match inside a block's data merely makes it ask for input sooner. A magic
-// number split between two pieces of input is not found, but the library
-// then has only its first part, and the block it begins comes whole only
-// with the next piece's search, so the block before still ends a call.
+// in blocks whose CRCs passed. Two things make it stop so at every block's
+// end. It is given input only up to the byte where the next block's magic
+// number begins, so that it can finish the block before, never the one
+// after (a false match inside a block's data merely makes it ask sooner; a
+// magic number split between two pieces of input is not found, but then
+// the library has only its first part). And, since a damaged magic number
+// is not found either, a call that is given input has room for one byte:
+// input that completes a block's data stops it at the block's first byte
+// of text, and the rest of the text comes with no input at hand, so that
+// it stops after the CRC whatever follows. Only a block of one byte before
+// a damaged magic number is lost with the damage.
 #include <bzlib.h>
 
 #include <algorithm>
@@ -109,21 +113,35 @@ public:
 
     Step decode(char* into, std::size_t capacity, bool /*input_ended*/) override {
         if (!ready_) return {0, Status::damaged};
-        // Only once it asks: a call that filled the output may have stopped
-        // inside a block's text, or just after its last byte.
-        if (stream_.avail_in == 0 && wants_input_) hand_over();
-        stream_.next_out = into;
-        stream_.avail_out = static_cast<unsigned>(capacity);
-        int result = library_->decompress(&stream_);
-        std::size_t produced = capacity - stream_.avail_out;
+        std::size_t produced = 0;
+        if (wants_input_) {
+            if (stream_.avail_in == 0) hand_over();
+            int result = decompress(into, 1);
+            if (result == BZ_STREAM_END) return {1 - stream_.avail_out, Status::stream_ended};
+            if (result != BZ_OK) return {0, Status::damaged};  // data, magic or memory error
+            // Room left: it stopped for input, past the checks of all it produced.
+            if (stream_.avail_out > 0) return {0, Status::checked};
+            produced = 1;
+            wants_input_ = false;
+            // The rest of what it was given waits until it asks again.
+            stream_.avail_in = 0;
+        }
+        if (produced == capacity) return {produced, Status::decoding};
+        int result = decompress(into + produced, capacity - produced);
+        produced = capacity - stream_.avail_out;
         if (result == BZ_STREAM_END) return {produced, Status::stream_ended};
-        if (result != BZ_OK) return {0, Status::damaged};  // data, magic or memory error
-        // Room left: it stopped for input, past the checks of all it produced.
+        if (result != BZ_OK) return {0, Status::damaged};
         wants_input_ = stream_.avail_out > 0;
         return {produced, wants_input_ ? Status::checked : Status::decoding};
     }
 
 private:
+    int decompress(char* into, std::size_t capacity) {
+        stream_.next_out = into;
+        stream_.avail_out = static_cast<unsigned>(capacity);
+        return library_->decompress(&stream_);
+    }
+
     const std::uint8_t* next_in() const { return reinterpret_cast<const std::uint8_t*>(stream_.next_in); }
 
     // The piece's bytes up to and including the next block magic's first, or all.
