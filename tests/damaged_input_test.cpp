@@ -4,6 +4,7 @@
 // kind of regular-file output, through a real shell.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -57,8 +58,9 @@ std::string cif_text() {
 }
 
 std::vector<record_scan::AtomXyz> records_of(const std::string& bytes, std::uint64_t* sound = nullptr,
-                                             record_scan::ScanOutcome* outcome = nullptr) {
-    MemorySource source(bytes);
+                                             record_scan::ScanOutcome* outcome = nullptr,
+                                             std::function<std::size_t()> pieces = {}) {
+    MemorySource source(bytes, std::move(pieces));
     record_scan::RecordScanner scanner(source, 1 << 14);
     std::vector<record_scan::AtomXyz> records;
     std::span<const record_scan::AtomXyz> batch;
@@ -212,6 +214,61 @@ TEST(DamagedInput, XyzdumpKeepsOnlyRowsInTheFile) {
                     }
                 }
             }
+        }
+    }
+}
+
+// One bit flipped inside a later block of a one-stream bzip2 or xz input:
+// it reads whole (a bit no check covers), or its sound records are the
+// plain text's first, at least those of the whole lines before the damaged
+// block (their blocks passed) and at most those the text before it gives.
+TEST(DamagedInput, BlocksBeforeTheDamagedOneStay) {
+    using namespace compression_writer;
+    const std::string pdb = pdb_text().substr(0, pdb_text().find('\n', 300000) + 1);
+    const std::string cif = cif_text();
+    struct Case {
+        const char* name;
+        const std::string& text;
+        Blocks blocks;
+    };
+    const Case cases[] = {
+        {"bzip2, PDB", pdb, bzip2_blocks(pdb, 60000)},
+        {"xz, PDB", pdb, xz_blocks_with_extents(pdb, 1 << 16)},
+        {"bzip2, mmCIF", cif, bzip2_blocks(cif, 25000)},
+        {"xz, mmCIF", cif, xz_blocks_with_extents(cif, 1 << 15)},
+    };
+    std::mt19937 random(2027);
+    for (const Case& c : cases) {
+        const std::vector<record_scan::AtomXyz> plain = records_of(c.text);
+        const std::vector<Blocks::Extent>& extents = c.blocks.extents;
+        ASSERT_GE(extents.size(), 5u) << c.name;
+        for (int flip = 0; flip < 4 * flips_per_case; ++flip) {
+            // A block after the first, and a byte of it that holds no bit of another.
+            const std::size_t block = 1 + random() % (extents.size() - 2);
+            const std::uint64_t first = (extents[block].first_bit + 7) / 8, end = extents[block + 1].first_bit / 8;
+            std::string bytes = c.blocks.bytes;
+            // Every fourth in the block's first whole byte: bzip2's magic number, xz's header size.
+            bytes[first + (flip % 4 == 0 ? 0 : random() % (end - first))] ^= static_cast<char>(1 << (random() % 8));
+            const std::uint64_t text_before = extents[block].first_text_byte;
+            const std::size_t least = records_of(c.text.substr(0, c.text.rfind('\n', text_before - 1) + 1)).size();
+            const std::size_t most = records_of(c.text.substr(0, text_before)).size();
+            const std::string name = std::string(c.name) + ", block " + std::to_string(block) + ", flip " +
+                                     std::to_string(flip);
+            std::uint64_t sound = 0;
+            record_scan::ScanOutcome outcome;
+            const std::size_t largest_piece = flip % 2 ? 7 : 70000;
+            const std::vector<record_scan::AtomXyz> got =
+                records_of(bytes, &sound, &outcome, [&] { return 1 + random() % largest_piece; });
+            if (outcome != record_scan::ScanOutcome::read_error) {
+                ASSERT_EQ(got.size(), plain.size()) << name;
+                for (std::size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(same(got[i], plain[i])) << name << ", record " << i;
+                continue;
+            }
+            ASSERT_LE(sound, got.size()) << name;
+            EXPECT_GE(sound, least) << name;
+            EXPECT_LE(sound, most) << name;
+            for (std::size_t i = 0; i < std::min<std::uint64_t>(sound, plain.size()); ++i)
+                ASSERT_TRUE(same(got[i], plain[i])) << name << ", record " << i;
         }
     }
 }
