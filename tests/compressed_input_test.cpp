@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "compression_writers.hpp"
+#include "input/bzip2_block_magic.hpp"
 #include "input/decompressing_source.hpp"
 #include "memory_source.hpp"
 #include "reference_reading.hpp"
@@ -254,6 +255,42 @@ TEST(CompressedInput, ChecksPassAtTheEndOfEveryUnit) {
                 EXPECT_EQ(got, c.text) << what;
                 EXPECT_EQ(source.checked_bytes(), c.text.size()) << what;
             }
+        }
+    }
+}
+
+// The search for bzip2's block magic number finds what a bit-by-bit search
+// finds (the first byte holding a whole magic number's first bit), in
+// random bytes with numbers planted at any bit offset, close together,
+// across the ends of the bytes searched.
+TEST(CompressedInput, Bzip2BlockMagicIsFoundAsBitByBit) {
+    constexpr std::uint64_t magic = 0x314159265359, mask = (std::uint64_t{1} << 48) - 1;
+    auto bit_by_bit = [&](const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count) {
+        std::uint64_t window = 0;
+        for (std::size_t bit = 8 * from; bit < 8 * (from + count); ++bit) {
+            window = (window << 1 | (bytes[bit / 8] >> (7 - bit % 8) & 1)) & mask;
+            if (bit + 1 >= 8 * from + 48 && window == magic) return (bit + 1 - 48) / 8 - from;
+        }
+        return count;
+    };
+    std::mt19937 random(15);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> bytes(200);
+        for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random());
+        for (unsigned planted = random() % 5; planted > 0; --planted) {
+            const std::size_t first_bit = random() % (8 * bytes.size() - 47);
+            for (std::size_t i = 0; i < 48; ++i) {
+                const std::size_t bit = first_bit + i;
+                const auto mark = static_cast<std::uint8_t>(0x80 >> (bit % 8));
+                if (magic >> (47 - i) & 1) bytes[bit / 8] |= mark;
+                else bytes[bit / 8] &= static_cast<std::uint8_t>(~mark);
+            }
+        }
+        for (int search = 0; search < 20; ++search) {
+            const std::size_t from = random() % bytes.size();
+            const std::size_t count = random() % (bytes.size() - from + 1);
+            ASSERT_EQ(record_scan::bzip2_block::first_magic(bytes.data() + from, count), bit_by_bit(bytes, from, count))
+                << "round " << round << ", from " << from << ", " << count << " bytes";
         }
     }
 }

@@ -22,10 +22,9 @@
 // a damaged magic number is lost with the damage.
 #include <bzlib.h>
 
-#include <algorithm>
-#include <array>
 #include <cstdint>
 
+#include "input/bzip2_block_magic.hpp"
 #include "input/decoder.hpp"
 #include "input/shared_library.hpp"
 
@@ -48,39 +47,6 @@ const Bzip2Library* bzip2_library() {
                library.bind(f.decompress, "BZ2_bzDecompress") &&
                library.bind(f.decompress_end, "BZ2_bzDecompressEnd");
     });
-}
-
-// Every block begins with these 48 bits, at any bit offset.
-constexpr std::uint64_t block_magic = 0x314159265359;
-constexpr int magic_bits = 48;
-
-// For each value of a byte, the bit offsets (bit s for offset s, counted
-// from the top bit of the byte before) at which a magic number starting in
-// the byte before gives this byte that value. The byte after the first is
-// wholly the magic's whatever the offset, so this sifts out all but a few
-// positions with one look-up.
-constexpr std::array<std::uint8_t, 256> second_byte_offsets = [] {
-    std::array<std::uint8_t, 256> offsets{};
-    for (int s = 0; s < 8; ++s) offsets[(block_magic >> (magic_bits - 16 + s)) & 0xFF] |= std::uint8_t(1u << s);
-    return offsets;
-}();
-
-// The first byte in [from, end) holding the first bit of a block magic that
-// lies wholly before `end`; `end` when there is none.
-const std::uint8_t* first_block_magic(const std::uint8_t* from, const std::uint8_t* end) {
-    for (const std::uint8_t* at = from; end - at > 1; ++at) {
-        unsigned offsets = second_byte_offsets[at[1]];
-        if (offsets == 0) continue;
-        // The bytes from `at` as one big-endian number, zeros past the end.
-        const std::size_t bytes = std::min<std::size_t>(8, static_cast<std::size_t>(end - at));
-        std::uint64_t window = 0;
-        for (std::size_t i = 0; i < bytes; ++i) window |= std::uint64_t{at[i]} << (56 - 8 * i);
-        for (int s = 0; s < 8; ++s) {
-            if ((offsets >> s & 1) == 0 || static_cast<std::size_t>(s + magic_bits) > 8 * bytes) continue;
-            if ((window >> (64 - magic_bits - s) & ((std::uint64_t{1} << magic_bits) - 1)) == block_magic) return at;
-        }
-    }
-    return end;
 }
 
 class Bzip2Decoder final : public Decoder {
@@ -146,8 +112,9 @@ private:
 
     // The piece's bytes up to and including the next block magic's first, or all.
     void hand_over() {
-        const std::uint8_t* magic = first_block_magic(next_in(), input_end_);
-        stream_.avail_in = static_cast<unsigned>((magic == input_end_ ? magic : magic + 1) - next_in());
+        const auto left = static_cast<std::size_t>(input_end_ - next_in());
+        const std::size_t magic = bzip2_block::first_magic(next_in(), left);
+        stream_.avail_in = static_cast<unsigned>(magic == left ? left : magic + 1);
     }
 
     void end() {
