@@ -221,7 +221,8 @@ TEST(DamagedInput, XyzdumpKeepsOnlyRowsInTheFile) {
 // One bit flipped inside a later block of a one-stream bzip2 or xz input:
 // it reads whole (a bit no check covers), or its sound records are the
 // plain text's first, at least those of the whole lines before the damaged
-// block (their blocks passed) and at most those the text before it gives.
+// block (their blocks passed) and at most those the text before it gives;
+// xyzdump's file likewise keeps at least those lines' rows.
 TEST(DamagedInput, BlocksBeforeTheDamagedOneStay) {
     using namespace compression_writer;
     const std::string pdb = pdb_text().substr(0, pdb_text().find('\n', 300000) + 1);
@@ -237,9 +238,17 @@ TEST(DamagedInput, BlocksBeforeTheDamagedOneStay) {
         {"bzip2, mmCIF", cif, bzip2_blocks(cif, 25000)},
         {"xz, mmCIF", cif, xz_blocks_with_extents(cif, 1 << 15)},
     };
+    ScratchDir dir;
+    auto xyzdump_rows = [&dir](const std::string& bytes, int* status = nullptr) {
+        dir.write("in", bytes);
+        const ProgramRun run = run_program(XYZDUMP_PATH, {dir.path() + "/in", dir.path() + "/out.csv"});
+        if (status) *status = run.status;
+        return read_file(dir.path() + "/out.csv");
+    };
     std::mt19937 random(2027);
     for (const Case& c : cases) {
         const std::vector<record_scan::AtomXyz> plain = records_of(c.text);
+        const std::string all_rows = xyzdump_rows(c.text);
         const std::vector<Blocks::Extent>& extents = c.blocks.extents;
         ASSERT_GE(extents.size(), 5u) << c.name;
         for (int flip = 0; flip < 4 * flips_per_case; ++flip) {
@@ -250,7 +259,8 @@ TEST(DamagedInput, BlocksBeforeTheDamagedOneStay) {
             // Every fourth in the block's first whole byte: bzip2's magic number, xz's header size.
             bytes[first + (flip % 4 == 0 ? 0 : random() % (end - first))] ^= static_cast<char>(1 << (random() % 8));
             const std::uint64_t text_before = extents[block].first_text_byte;
-            const std::size_t least = records_of(c.text.substr(0, c.text.rfind('\n', text_before - 1) + 1)).size();
+            const std::string lines_before = c.text.substr(0, c.text.rfind('\n', text_before - 1) + 1);
+            const std::size_t least = records_of(lines_before).size();
             const std::size_t most = records_of(c.text.substr(0, text_before)).size();
             const std::string name = std::string(c.name) + ", block " + std::to_string(block) + ", flip " +
                                      std::to_string(flip);
@@ -259,6 +269,15 @@ TEST(DamagedInput, BlocksBeforeTheDamagedOneStay) {
             const std::size_t largest_piece = flip % 2 ? 7 : 70000;
             const std::vector<record_scan::AtomXyz> got =
                 records_of(bytes, &sound, &outcome, [&] { return 1 + random() % largest_piece; });
+            // And for a few, xyzdump's file: all rows, or a prefix holding
+            // at least the rows of those lines.
+            if (flip % 8 < 2) {
+                int status = 0;
+                const std::string rows = xyzdump_rows(bytes, &status);
+                ASSERT_EQ(all_rows.compare(0, rows.size(), rows), 0) << name << ": rows the file does not hold";
+                if (status == complete) EXPECT_EQ(rows, all_rows) << name;
+                else EXPECT_GE(rows.size(), xyzdump_rows(lines_before).size()) << name;
+            }
             if (outcome != record_scan::ScanOutcome::read_error) {
                 ASSERT_EQ(got.size(), plain.size()) << name;
                 for (std::size_t i = 0; i < got.size(); ++i) ASSERT_TRUE(same(got[i], plain[i])) << name << ", record " << i;
