@@ -18,8 +18,9 @@
 // is not found either, a call that is given input has room for one byte:
 // input that completes a block's data stops it at the block's first byte
 // of text, and the rest of the text comes with no input at hand, so that
-// it stops after the CRC whatever follows. Only a block of one byte before
-// a damaged magic number is lost with the damage.
+// it stops after the CRC whatever follows. A block of one byte ends in that
+// one call, and only the search keeps the next block out of it: such a
+// block just before a damaged magic number is lost with the damage.
 #include <bzlib.h>
 
 #include <cstdint>
