@@ -140,7 +140,7 @@ public:
     // How many of the records handed out so far are sound: no damage found
     // later in a compressed input can take them back, for every byte they
     // were read from lies in a unit whose check has passed (a gzip member,
-    // a zstd frame, an xz or bzip2 stream); a record that spans two units
+    // a zstd frame, an xz or bzip2 block); a record that spans two units
     // belongs to the later one. Binary structure files count a record only
     // once every byte read so far has passed. After a read_error, the
     // records beyond this count must not be kept: they may hold values

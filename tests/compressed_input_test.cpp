@@ -4,6 +4,7 @@
 // atoms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "compression_writers.hpp"
+#include "input/bzip2_block_magic.hpp"
+#include "input/decompressing_source.hpp"
 #include "memory_source.hpp"
 #include "reference_reading.hpp"
 #include "run_program.hpp"
@@ -144,6 +147,134 @@ TEST(CompressedInput, EveryFormatReadsAsItsText) {
     }
     MemorySource empty_members(gzip_writer::member("") + gzip_writer::member(""));
     EXPECT_EQ(scan_all(empty_members, 4096), plain_answer(""));
+}
+
+// An input of units a check covers, and where the text of each ends.
+struct Units {
+    std::string name;
+    std::string text;
+    std::string bytes;
+    std::vector<std::uint64_t> ends;
+    std::unique_ptr<record_scan::Decoder> (*decoder)();
+};
+
+// Two streams, each cut into units by `unit`: the text's first part, then
+// the rest; a unit's extents as it tells them.
+template <typename Cut>
+Units two_streams(std::string name, const std::string& text, std::size_t first_part, Cut unit,
+                  std::unique_ptr<record_scan::Decoder> (*decoder)(), const std::string& between = "") {
+    Units units{std::move(name), text, "", {}, decoder};
+    for (const std::string& part : {text.substr(0, first_part), text.substr(first_part)}) {
+        const std::uint64_t before = units.ends.empty() ? 0 : units.ends.back();
+        const compression_writer::Blocks blocks = unit(part);
+        if (!units.bytes.empty()) units.bytes += between;
+        units.bytes += blocks.bytes;
+        for (std::size_t i = 1; i < blocks.extents.size(); ++i)
+            units.ends.push_back(before + blocks.extents[i].first_text_byte);
+    }
+    return units;
+}
+
+// The decompressing source moves its checked point to the end of every xz
+// or bzip2 block (and stream) and nowhere else, and a read never spans two
+// units, however the input arrives and however much each read asks.
+TEST(CompressedInput, ChecksPassAtTheEndOfEveryUnit) {
+    using namespace compression_writer;
+    const std::string text = structure(4000, 13);
+    const std::size_t first_part = text.size() / 3 + 11;
+    const std::vector<Units> cases{
+        two_streams("bzip2 blocks of 50 kB", text, first_part, [](const std::string& t) { return bzip2_blocks(t, 50000); },
+                    record_scan::make_bzip2_decoder),
+        two_streams("bzip2 blocks of 7 kB", text, first_part, [](const std::string& t) { return bzip2_blocks(t, 7001); },
+                    record_scan::make_bzip2_decoder),
+        two_streams("xz blocks of 40 kB", text, first_part,
+                    [](const std::string& t) { return xz_blocks_with_extents(t, 40000); }, record_scan::make_xz_decoder),
+        two_streams("xz blocks of 4 kB, padding between", text, first_part,
+                    [](const std::string& t) { return xz_blocks_with_extents(t, 4096); }, record_scan::make_xz_decoder,
+                    std::string(8, '\0')),
+        // Where a block's text is one byte, the call that finishes its data
+        // would finish its CRC too: only the search for the next block's
+        // magic number keeps the next block from that call.
+        two_streams("bzip2 blocks of 1 byte", text.substr(0, 300), 100,
+                    [](const std::string& t) { return bzip2_blocks(t, 1); }, record_scan::make_bzip2_decoder),
+    };
+    std::mt19937 random(14);
+    const std::size_t pieces[] = {1, 2, 5, 64, 4099, 1 << 20};
+    const std::size_t reads[] = {1, 100, 65536, 1 << 20};
+    for (const Units& c : cases) {
+        ASSERT_GT(c.ends.size(), 4u) << c.name;
+        for (std::size_t piece : pieces) {
+            for (std::size_t read : reads) {
+                if (piece * read < 1000) continue;  // slow, and no other path
+                const std::string what = c.name + ", pieces of " + std::to_string(piece) + ", reads of " +
+                                         std::to_string(read);
+                MemorySource compressed(c.bytes, [&] { return 1 + random() % piece; });
+                record_scan::DecompressingSource source(compressed, c.decoder());
+                std::string got(c.text.size() + 1, '\0');
+                std::size_t done = 0;
+                record_scan::ByteSource::Block block;
+                do {
+                    block = source.read(got.data() + done, std::min(read, got.size() - done));
+                    const std::uint64_t after = done + block.bytes;
+                    for (std::uint64_t end : c.ends)
+                        ASSERT_FALSE(done < end && end < after) << what << ": a read spans the end at " << end;
+                    ASSERT_EQ(source.handed_out_bytes(), after) << what;
+                    // Checked up to a unit's end, no further than the read's
+                    // end, and at least as far as its start: a check that
+                    // needs no more bytes may pass in the next read.
+                    const std::uint64_t checked = source.checked_bytes();
+                    const auto due = std::upper_bound(c.ends.begin(), c.ends.end(), done);
+                    ASSERT_TRUE(checked == 0 || std::binary_search(c.ends.begin(), c.ends.end(), checked))
+                        << what << ": checked up to " << checked << ", where no unit ends";
+                    ASSERT_LE(checked, after) << what;
+                    if (due != c.ends.begin()) {
+                        ASSERT_GE(checked, *std::prev(due)) << what << ", read from " << done;
+                    }
+                    done = after;
+                } while (block.bytes > 0);
+                ASSERT_FALSE(block.failed) << what;
+                got.resize(done);
+                EXPECT_EQ(got, c.text) << what;
+                EXPECT_EQ(source.checked_bytes(), c.text.size()) << what;
+            }
+        }
+    }
+}
+
+// The search for bzip2's block magic number finds what a bit-by-bit search
+// finds (the first byte holding a whole magic number's first bit), in
+// random bytes with numbers planted at any bit offset, close together,
+// across the ends of the bytes searched.
+TEST(CompressedInput, Bzip2BlockMagicIsFoundAsBitByBit) {
+    constexpr std::uint64_t magic = 0x314159265359, mask = (std::uint64_t{1} << 48) - 1;
+    auto bit_by_bit = [&](const std::vector<std::uint8_t>& bytes, std::size_t from, std::size_t count) {
+        std::uint64_t window = 0;
+        for (std::size_t bit = 8 * from; bit < 8 * (from + count); ++bit) {
+            window = (window << 1 | (bytes[bit / 8] >> (7 - bit % 8) & 1)) & mask;
+            if (bit + 1 >= 8 * from + 48 && window == magic) return (bit + 1 - 48) / 8 - from;
+        }
+        return count;
+    };
+    std::mt19937 random(15);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::uint8_t> bytes(200);
+        for (std::uint8_t& byte : bytes) byte = static_cast<std::uint8_t>(random());
+        for (unsigned planted = random() % 5; planted > 0; --planted) {
+            const std::size_t first_bit = random() % (8 * bytes.size() - 47);
+            for (std::size_t i = 0; i < 48; ++i) {
+                const std::size_t bit = first_bit + i;
+                const auto mark = static_cast<std::uint8_t>(0x80 >> (bit % 8));
+                if (magic >> (47 - i) & 1) bytes[bit / 8] |= mark;
+                else bytes[bit / 8] &= static_cast<std::uint8_t>(~mark);
+            }
+        }
+        for (int search = 0; search < 20; ++search) {
+            const std::size_t from = random() % bytes.size();
+            const std::size_t count = random() % (bytes.size() - from + 1);
+            ASSERT_EQ(record_scan::bzip2_block::first_magic(bytes.data() + from, count), bit_by_bit(bytes, from, count))
+                << "round " << round << ", from " << from << ", " << count << " bytes";
+        }
+    }
 }
 
 // A stream of one format and where its damage must show: any byte after

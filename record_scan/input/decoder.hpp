@@ -2,6 +2,8 @@
 // decompressing source drives: a decoder parses and checks its format's
 // framing itself (headers, checksums, lengths); the source alone decides
 // what the end of a stream, the next stream and damage mean for the input.
+// A decoder that can tell where a unit smaller than a stream ends (an xz or
+// bzip2 block) says so, and hands out no byte past it in the same call.
 #pragma once
 
 #include <cstddef>
@@ -12,7 +14,14 @@ namespace record_scan {
 
 class Decoder {
 public:
-    enum class Status { decoding, stream_ended, damaged };
+    enum class Status {
+        decoding,
+        // Every byte produced so far has passed a check; the stream goes on.
+        checked,
+        // The stream ended whole: every byte of it has passed its checks.
+        stream_ended,
+        damaged,
+    };
     struct Step {
         std::size_t produced = 0;
         Status status = Status::decoding;

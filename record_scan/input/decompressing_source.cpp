@@ -55,6 +55,7 @@ ByteSource::Block DecompressingSource::read(char* into, std::size_t capacity) {
             break;
         }
         handed_out_bytes_ += step.produced;
+        if (step.status == Decoder::Status::checked) checked_bytes_ = handed_out_bytes_;
         if (step.status == Decoder::Status::stream_ended) {
             phase_ = Phase::between_streams;
             checked_bytes_ = handed_out_bytes_;

@@ -1,6 +1,7 @@
 // Compressed input decoded on the fly in constant memory: every stream of a
 // concatenation, each checked by its format's own means, whatever the
-// format's decoder. A read never spans two streams, so that the end of the
+// format's decoder. A read never spans two units a check covers (a stream,
+// or a block when the decoder tells where one ends), so that the end of the
 // bytes a passed check vouches for is the end of a block handed out.
 #pragma once
 
@@ -27,8 +28,8 @@ public:
     // that do not begin another stream.
     bool rest_is_intact();
 
-    // Of the bytes handed out so far, how many lie in streams whose checks
-    // have passed: damage found later takes back none of them, only the
+    // Of the bytes handed out so far, how many lie in units (streams, or
+    // xz and bzip2 blocks) whose checks have passed: damage found later takes back none of them, only the
     // bytes after them. Every byte once the input has ended intact.
     std::uint64_t checked_bytes() const { return checked_bytes_; }
     std::uint64_t handed_out_bytes() const { return handed_out_bytes_; }

@@ -106,7 +106,8 @@ std::optional<ScanOutcome> MmcifReader::State::await_outcome() {
 // One step of either reading. Up to the end of the checked text, should it
 // lie in the bytes at hand, only the tokenizer reads, and no further: the
 // rows finished before that end are counted apart from those after it.
-// Rare: it ends only where a stream ended, after the bytes a block read brought.
+// Rare: it ends only where a unit (a stream, an xz or bzip2 block) ended,
+// after the bytes a block read brought.
 void MmcifReader::State::advance() {
     if (tokenizer_line && tokenizer.between_tokens() && tokenizer.at_line_start())
         tokenizer_line = false;

@@ -125,7 +125,8 @@ bool PdbLayoutReader::top_up_for_kernel() {
 // True when the checked text ends inside the bytes at hand: up to there
 // the exact reading goes a chunk at a time, so that the records before
 // that end are counted apart from those after it. Rare: it ends only
-// where a stream ended, after the bytes a block read brought.
+// where a unit (a stream, an xz or bzip2 block) ended, after the bytes a
+// block read brought.
 bool PdbLayoutReader::checked_end_ahead() const {
     return checked_end_ > buffer_offset_ + begin_ && checked_end_ < buffer_offset_ + end_;
 }
