@@ -140,6 +140,10 @@ private:
     void read_ahead() {
         read_ahead_count_ = 0;
         next_axis_ = 0;
+        if (cif_) {
+            read_ahead_cif();
+            return;
+        }
         while (read_ahead_count_ < read_ahead_capacity) {
             ScanOutcome outcome = next_record(read_ahead_[read_ahead_count_]);
             if (outcome != ScanOutcome::record) {
@@ -148,6 +152,22 @@ private:
             }
             ++read_ahead_count_;
         }
+    }
+
+    // The records waiting in the mmCIF reader, copied out in one step
+    // rather than asked for one at a time.
+    void read_ahead_cif() {
+        static_assert(OutcomeQueue::capacity <= read_ahead_capacity, "the queue's records fit");
+        const float* first = nullptr;
+        std::size_t count = 0;
+        ScanOutcome outcome = settled(cif_->next_records(first, count));
+        if (outcome != ScanOutcome::record) {
+            ended_by_ = outcome;
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i, first += cif_outcome_floats)
+            read_ahead_[i] = {first[0], first[1], first[2]};
+        read_ahead_count_ = count;
     }
 
     void start() {
