@@ -223,6 +223,19 @@ private:
     std::int64_t produced_ = 0;
 };
 
+// Whether any of `count` elements is a packing limit, judged in the
+// element type, so that the loop vectorises.
+template <typename T>
+bool holds_limit(const char* bytes, std::size_t count, const PackedSums& sums) {
+    const T upper = static_cast<T>(sums.upper()), lower = static_cast<T>(sums.lower());
+    unsigned limit = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const T value = element<T>(bytes + i * sizeof(T));
+        limit |= static_cast<unsigned>(value == upper) | static_cast<unsigned>(value == lower);
+    }
+    return limit != 0;
+}
+
 class Unpacking final : public IntStage {
 public:
     Unpacking(std::unique_ptr<IntStage> inner, const EncodingStep& step, DecodeStatus& status)
@@ -266,15 +279,10 @@ public:
         while (made < wanted) {
             const std::size_t taken = elements_.read(wanted - made, [&](const char* bytes, std::size_t count) {
                 std::int64_t* to = out + made;
-                // Judged in the element type, and apart from widening: both loops vectorise.
-                const T upper = static_cast<T>(sums_.upper()), lower = static_cast<T>(sums_.lower());
-                unsigned limit = 0;
-                for (std::size_t i = 0; i < count; ++i) {
-                    const T value = element<T>(bytes + i * sizeof(T));
-                    limit |= static_cast<unsigned>(value == upper) | static_cast<unsigned>(value == lower);
-                }
+                // Judged apart from widening: both loops vectorise.
+                const bool limit = holds_limit<T>(bytes, count, sums_);
                 for (std::size_t i = 0; i < count; ++i) to[i] = element<T>(bytes + i * sizeof(T));
-                if (limit == 0 && !sums_.pending()) {
+                if (!limit && !sums_.pending()) {
                     made += count;
                     return;
                 }
@@ -398,6 +406,10 @@ std::unique_ptr<NumberStage> numbers_of(std::unique_ptr<IntStage> inner, Convert
     });
 }
 
+// Nonzero when |k| >= 2^24: below it, k is exact in single precision
+// (2^24 itself is taken the long way). Or-ed over a block without a branch.
+inline std::uint64_t outside_float(std::int64_t k) { return (static_cast<std::uint64_t>(k) + (std::uint64_t{1} << 24)) >> 25; }
+
 // FixedPoint: k / factor, exactly rounded; a block whose values and factor
 // single precision holds exactly is divided straight, in float.
 struct FixedPointBlock {
@@ -405,9 +417,8 @@ struct FixedPointBlock {
     float narrow;  // the factor when single precision holds it, else 0
 
     void operator()(const std::int64_t* ints, std::size_t count, float* out) const {
-        std::uint64_t beyond = 0;  // nonzero when some |k| > 2^24
-        for (std::size_t i = 0; i < count; ++i)
-            beyond |= (static_cast<std::uint64_t>(ints[i]) + (std::uint64_t{1} << 24)) >> 25;
+        std::uint64_t beyond = 0;  // nonzero when some |k| >= 2^24
+        for (std::size_t i = 0; i < count; ++i) beyond |= outside_float(ints[i]);
         if (beyond == 0 && narrow != 0)
             for (std::size_t i = 0; i < count; ++i)
                 out[i] = static_cast<float>(static_cast<std::int32_t>(ints[i])) / narrow;
@@ -444,13 +455,8 @@ public:
 private:
     // The values of `count` elements (at most a block), converted into `out`; how many there are.
     std::size_t sum_block(const char* bytes, std::size_t count, float* out) {
-        const T upper = static_cast<T>(sums_.upper()), lower = static_cast<T>(sums_.lower());
-        unsigned limit = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const T value = element<T>(bytes + i * sizeof(T));
-            limit |= static_cast<unsigned>(value == upper) | static_cast<unsigned>(value == lower);
-        }
-        if (limit == 0 && !sums_.pending() && within_float(last_) && convert_.narrow != 0) {
+        if (!holds_limit<T>(bytes, count, sums_) && !sums_.pending() && outside_float(last_) == 0 &&
+            convert_.narrow != 0) {
             if (sum_and_divide(bytes, count, out)) return count;
         }
         // Limits, large sums or a factor single precision does not hold: summed again in 64 bits.
@@ -463,9 +469,6 @@ private:
         convert_(values_, made, out);
         return made;
     }
-
-    // |k| < 2^24: exact in single precision (2^24 itself is taken the long way).
-    static bool within_float(std::int64_t k) { return ((static_cast<std::uint64_t>(k) + (std::uint64_t{1} << 24)) >> 25) == 0; }
 
     // Starting within 2^24, a block's sums stay within 32 bits (at most a
     // block of 16-bit elements is added), so they are summed and divided in
@@ -493,7 +496,7 @@ private:
 #endif
         for (; i < count; ++i) {
             last += element<T>(bytes + i * sizeof(T));
-            beyond = beyond || !within_float(last);
+            beyond = beyond || outside_float(last) != 0;
             out[i] = static_cast<float>(last) / convert_.narrow;
         }
         if (beyond) return false;
