@@ -29,8 +29,9 @@ public:
     bool rest_is_intact();
 
     // Of the bytes handed out so far, how many lie in units (streams, or
-    // xz and bzip2 blocks) whose checks have passed: damage found later takes back none of them, only the
-    // bytes after them. Every byte once the input has ended intact.
+    // xz and bzip2 blocks) whose checks have passed: damage found later
+    // takes back none of them, only the bytes after them. Every byte once
+    // the input has ended intact.
     std::uint64_t checked_bytes() const { return checked_bytes_; }
     std::uint64_t handed_out_bytes() const { return handed_out_bytes_; }
 
