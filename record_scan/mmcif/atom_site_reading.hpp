@@ -19,6 +19,12 @@ public:
 
     // Inside the values of a loop, where the fast line reading may take over.
     bool in_loop_values() const { return state_ == State::loop_values; }
+    // No value can matter here, nor any data name but those of _atom_site:
+    // outside a loop, or after a data name of another category (whose
+    // value, like one without a name, is passed over).
+    bool passes_values() const {
+        return state_ == State::outside || (state_ == State::after_name && pending_name_ == AtomSiteItem::foreign);
+    }
     // The loop whose rows are read there; none when the loop is passed over.
     AtomSiteLoop* rows_read() { return loop_.reading_rows() ? &loop_ : nullptr; }
 

@@ -9,16 +9,19 @@
 #include "mmcif/cif_outcomes.hpp"
 #include "mmcif/loop_lines/cif_loop_lines.hpp"
 #include "mmcif/cif_tokenizer.hpp"
+#include "mmcif/cif_value_skip.hpp"
 
 namespace record_scan {
 
 // Bytes arrive in a buffer that keeps the unfinished line of the block
-// before. The lines of loop values are read fast, whole; everything else,
-// and any line longer than the buffer, goes through the tokenizer, which
-// needs no more of a token than the bytes at hand.
+// before. The lines of loop values are read fast, whole; values that no
+// reading needs are passed over, line by line where they can be; everything
+// else, and any line longer than the buffer, goes through the tokenizer,
+// which needs no more of a token than the bytes at hand.
 struct MmcifReader::State {
     State(ByteSource& text, std::size_t block_bytes, Kernel kernel, CheckedText checked)
         : source(text),
+          kernel(kernel),
           read_lines(loop_lines_reader(kernel)),
           capacity(std::max<std::size_t>(block_bytes, 1)),
           // Not zeroed: a small file touches only the pages it fills. The
@@ -33,6 +36,7 @@ struct MmcifReader::State {
     void advance();
     std::optional<ScanOutcome> await_outcome();
     bool read_loop_lines();
+    bool skip_values();
     void read_token(std::size_t limit);
     bool refill();
     std::uint64_t offset() const { return buffer_offset + begin; }
@@ -40,6 +44,7 @@ struct MmcifReader::State {
     void finish();
 
     ByteSource& source;
+    const Kernel kernel;
     const LoopLinesReader read_lines;
     std::size_t capacity;
     PooledArray<char> buffer;
@@ -47,8 +52,9 @@ struct MmcifReader::State {
     std::size_t end = 0;    // one past the last byte in buffer
     bool input_ended = false;
     bool read_failed = false;
-    // The line in hand is left to the tokenizer up to its end: it is longer
-    // than the buffer, or the last line, without a line feed.
+    // The line in hand is left to the tokenizer up to its end: it (or a
+    // quoted value or text field on it) is longer than the buffer, or it is
+    // the last line, without a line feed.
     bool tokenizer_line = false;
     const char* line_feed = nullptr;  // of the line being read fast, when known
     CifTokenizer tokenizer;
@@ -114,8 +120,11 @@ void MmcifReader::State::advance() {
     if (checked_end_ahead()) {
         read_token(static_cast<std::size_t>(checked_end - buffer_offset));
     } else {
-        bool fast = !tokenizer_line && reading.in_loop_values() && tokenizer.between_tokens();
-        if (!fast || !read_loop_lines()) read_token(end);
+        const bool fast = !tokenizer_line && tokenizer.between_tokens();
+        bool read = false;
+        if (fast && reading.passes_values()) read = skip_values();
+        else if (fast && reading.in_loop_values()) read = read_loop_lines();
+        if (!read) read_token(end);
     }
     if (offset() <= checked_end) sound_records = queue.outcomes_put();
 }
@@ -135,6 +144,18 @@ bool MmcifReader::State::read_loop_lines() {
             return false;
         case LoopLines::needs_tokenizer: return false;
     }
+    return false;
+}
+
+// False when the tokenizer must take the next step.
+bool MmcifReader::State::skip_values() {
+    CifSkipPosition at{buffer.get() + begin, tokenizer.at_line_start()};
+    const CifSkip result = skip_cif_values(at, buffer.get() + end, kernel);
+    begin = static_cast<std::size_t>(at.next - buffer.get());
+    tokenizer.passed_over(at.at_line_start);
+    if (result == CifSkip::token) return false;
+    if (refill()) return true;
+    tokenizer_line = true;
     return false;
 }
 
