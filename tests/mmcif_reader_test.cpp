@@ -340,6 +340,111 @@ TEST(MmcifReader, GeneratedLoopsAnswerAsTheReference) {
     }
 }
 
+// ---- text that is passed over ------------------------------------------------
+
+// The text around the atom rows: name-value pairs and loops of other
+// categories, comments and text fields, whose values hide names, reserved
+// words and quotes where a line-at-a-time reading could take them for
+// tokens; now and then an _atom_site pair or a new data block, which do
+// matter. Padding moves every token across the 64-byte windows.
+std::string generated_surroundings(std::mt19937& random) {
+    auto pick = [&](unsigned below) { return static_cast<unsigned>(random() % below); };
+    const char* foreign_names[] = {"_cell.length_a", "_atom_site_anisotrop.U[1][1]", "_atom_sitex.y",
+                                   "_Atom_Site_Anisotrop.id", "_struct.title", "_a.b",
+                                   "_exptl.method_details_of_a_very_long_item_name_that_runs_past_64_bytes"};
+    const char* atom_site_names[] = {"_atom_site.Cartn_x", "_ATOM_SITE.CARTN_Y", "_atom_site.cartn_z",
+                                     "_atom_site.group_PDB", "_atom_site.id", "_atom_site"};
+    const char* values[] = {"1.5", "?", ".", "ABC_DEF", "loops_", "data", "C#1", "a;b", "&x", "x'y",
+                            "'a b'", "\"x 'y' z\"", "'it''s'", "'O5''", "'_atom_site.Cartn_x 9'",
+                            "'loop_ data_x'", "\"#\"", "'ends here'", "abcd_", "globa_l", "stop_x", "&",
+                            "'runs on\n_atom_site.Cartn_x 9\nover lines' ", "\n;a field\n_atom_site.Cartn_x 9\n;\n",
+                            "\n;a field closed by a token\n;x", "\n;\n;\n", "'a\tb'\r"};
+    const char* separators[] = {" ", "  ", "\t", "\n", "\r\n", " # a comment with _atom_site.Cartn_x 'x\n"};
+    std::string text;
+    const auto pad = [&] { text += std::string(pick(4) == 0 ? pick(70) : 0, ' '); };
+    for (unsigned item = 0, items = 5 + pick(40); item < items; ++item) {
+        pad();
+        switch (pick(12)) {
+            case 0:
+            case 1: {  // a loop of another category
+                text += "\nloop_\n";
+                const unsigned columns = 1 + pick(4);
+                for (unsigned c = 0; c < columns; ++c) text += std::string(foreign_names[pick(7)]) + "\n";
+                for (unsigned v = 0, count = columns * pick(6); v < count; ++v)
+                    text += std::string(values[pick(27)]) + separators[pick(6)];
+                text += "\n";
+                break;
+            }
+            case 2: text += "#\n"; break;
+            case 3: text += "# _atom_site.Cartn_x 9 'unclosed\n"; break;
+            case 4:  // a whole single row, so that the block ends with a record
+                text += "_atom_site.Cartn_x " + std::to_string(item) + " _ATOM_SITE.CARTN_Y 2\n_atom_site.cartn_z 3\n";
+                text += std::string(atom_site_names[pick(6)]) + (pick(2) ? " ATOM\n" : " 7\n");
+                break;
+            case 5: text += pick(3) ? "data_block" + std::to_string(item) + "\n" : "DATA_x\n"; break;
+            case 6: text += pick(2) ? "stop_\n" : "global_ save_frame save_\n"; break;
+            default:  // a pair of another category, sometimes two on a line
+                text += std::string(foreign_names[pick(7)]) + separators[pick(4)] + values[pick(27)];
+                text += pick(5) == 0 ? std::string(" ") + foreign_names[pick(7)] + " 1\n" : "\n";
+        }
+    }
+    return text;
+}
+
+TEST(MmcifReader, PassingOverOtherCategoriesAnswersAsTheReference) {
+    const struct {
+        const char* name;
+        std::string text;
+    } cases[] = {
+        {"a name hidden in a quoted value", "data_t\n_struct.title '_atom_site.Cartn_x 9'\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a quoted value over lines", "data_t\n_a.b 'it's\n_atom_site.Cartn_x 9\nloop_\n' _c.d 1\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a quoted value never closed", "data_t\n_a.b 'open\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a comment hiding a name", "data_t\n# _atom_site.Cartn_x 9\n_a.b 1 # loop_\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a '#' and a quote inside values", "data_t\n_a.b C#1 _c.d x'y _atom_site.Cartn_x 4\n_atom_site.Cartn_y 5\n_atom_site.Cartn_z 6\n"},
+        {"a text field hiding names", "data_t\n_a.b\n;_atom_site.Cartn_x 9\nloop_\n;\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a text field closed by a token", "data_t\n_a.b\n;text\n;'_atom_site.Cartn_x 9'\n_atom_site.Cartn_x 1\n"
+                                           "_atom_site.Cartn_y 2 _atom_site.Cartn_z 3\n"},
+        {"reserved words in any case, mid-line", "data_t\n_a.b 1 LOOP_ _atom_site.Cartn_x\n_atom_site.Cartn_y\n"
+                                                 "_atom_site.Cartn_z\n1 2 3\n_c.d 1 Data_u _atom_site.Cartn_x 1\n"},
+        {"underscores where reserved words have them", "data_t\n_a.b abcd_ x globa_l stop_x data loops_ save_\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"names of _atom_site and its neighbours", "data_t\n_atom_site_anisotrop.id 1\n_atom_sitex.y 2\n_ATOM_SITE.CARTN_X 7\n"
+                                                  "_atom_site.Cartn_y 8 _atom_site.cartn_z 9\n_atom_site 1\n"},
+        {"the bare category name alone makes a row", "data_t\n_a.b 1 _atom_site 1\ndata_u\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a text field's line that begins with another byte", "data_t\n_a.b\n;\nx\n_atom_site.Cartn_x 9\n;\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a name at every offset of a window", [] {
+             std::string text = "data_t\n";
+             for (int offset = 0; offset < 140; ++offset)
+                 text += "_a.b" + std::string(offset, ' ') + "1 _atom_site.Cartn_x " + std::to_string(offset) +
+                         "\ndata_" + std::to_string(offset) + "\n_atom_site.Cartn_y 1 _atom_site.Cartn_z 2\n";
+             return text;
+         }()},
+        {"a reserved word at every offset of a window", [] {
+             std::string text = "data_t\n";
+             for (int offset = 0; offset < 140; ++offset)
+                 text += "_a.b " + std::string(offset, 'v') + " loop_\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n"
+                         "_atom_site.Cartn_z\n1 2 " + std::to_string(offset) + "\n";
+             return text;
+         }()},
+        {"a long name of another category, then a loop", "data_t\nloop_\n_" + std::string(200, 'x') +
+                                                         ".y\n_atom_site.Cartn_x\n1 2\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"crlf, tabs and blank lines", "data_t\r\n\r\n_a.b\t'x'\r\n\t_c.d 1\r\n\r\n" + loop5 + "ATOM 1 1 2 3\r\n"},
+        {"a 1 MB line of values", "data_t\n_a.b " + std::string(1 << 20, 'v') + "\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"a 1 MB quoted value", "data_t\n_a.b '" + std::string(1 << 20, 'v') + "'\n" + loop5 + "ATOM 1 1 2 3\n"},
+    };
+    unsigned seed = 100;
+    for (const auto& c : cases) expect_reference_answer(c.name, c.text, seed++);
+}
+
+TEST(MmcifReader, GeneratedSurroundingsAnswerAsTheReference) {
+    for (unsigned seed = 1; seed <= 80; ++seed) {
+        std::mt19937 random(seed);
+        const std::string before = generated_surroundings(random);
+        const std::string rows = generated_cif(random, seed % 2 == 0);
+        const std::string text = "data_t\n" + before + rows + generated_surroundings(random);
+        expect_reference_answer("surroundings " + std::to_string(seed), text, seed);
+    }
+}
+
 TEST(MmcifReader, ReadErrorsKeepTheRowsBefore) {
     std::mt19937 random(5);
     const std::string text = generated_cif(random, false);

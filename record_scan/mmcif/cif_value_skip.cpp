@@ -154,8 +154,9 @@ template <Classifier classify>
         // Reserved words have their '_' 4 bytes (global_: 6) after their start.
         const std::uint64_t reserved = bytes.underscore & ((token_starts << 4) | (token_starts << 6) |
                                                            (starts_before >> 60) | (starts_before >> 58));
-        std::uint64_t stops =
-            ((bytes.quote_or_hash & token_starts) | (bytes.semicolon & bytes.line_feed << 1) | reserved) & ahead;
+        // A ';' at a line start opens a text field; `at.next`'s own is the caller's.
+        const std::uint64_t line_starts = bytes.line_feed << 1 | (first ? 0 : std::uint64_t{scan[-1] == '\n'});
+        std::uint64_t stops = ((bytes.quote_or_hash & token_starts) | (bytes.semicolon & line_starts) | reserved) & ahead;
         // Of the names before the first stop, the first that may be of _atom_site.
         std::uint64_t names = bytes.underscore & token_starts & (stops == 0 ? ~std::uint64_t{0} : lowest_bit(stops) - 1);
         for (; names != 0; names &= names - 1) {
