@@ -121,6 +121,8 @@ enum class Lines : unsigned char { passed, stop, past_end };
 struct Window {
     const char* start = nullptr;
     WindowBytes bytes{0, 0, 0, 0, 0};
+
+    bool holds(const char* p) const { return start != nullptr && p >= start && p < start + 64; }
 };
 
 std::uint64_t lowest_bit(std::uint64_t bits) { return bits & (0 - bits); }
@@ -141,7 +143,7 @@ template <Classifier classify>
     Lines outcome = Lines::past_end;
     for (const char* scan = at.next; scan < end; scan = window.start + 64) {
         const bool first = scan == at.next;
-        if (scan < window.start || scan >= window.start + 64) window = {scan, classify(scan)};
+        if (!window.holds(scan)) window = {scan, classify(scan)};
         const WindowBytes& bytes = window.bytes;
         const unsigned from = static_cast<unsigned>(scan - window.start);
         const std::size_t left = static_cast<std::size_t>(end - window.start);
