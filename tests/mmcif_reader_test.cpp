@@ -369,7 +369,9 @@ std::string generated_surroundings(std::mt19937& random) {
             case 1: {  // a loop of another category
                 text += "\nloop_\n";
                 const unsigned columns = 1 + pick(4);
-                for (unsigned c = 0; c < columns; ++c) text += std::string(foreign_names[pick(7)]) + "\n";
+                text += std::string(foreign_names[pick(7)]) + "\n";  // the first tells the category
+                for (unsigned c = 1; c < columns; ++c)
+                    text += std::string(pick(3) ? foreign_names[pick(7)] : atom_site_names[pick(6)]) + separators[pick(6)];
                 for (unsigned v = 0, count = columns * pick(6); v < count; ++v)
                     text += std::string(values[pick(27)]) + separators[pick(6)];
                 text += "\n";
@@ -411,6 +413,14 @@ TEST(MmcifReader, PassingOverOtherCategoriesAnswersAsTheReference) {
                                                   "_atom_site.Cartn_y 8 _atom_site.cartn_z 9\n_atom_site 1\n"},
         {"the bare category name alone makes a row", "data_t\n_a.b 1 _atom_site 1\ndata_u\n" + loop5 + "ATOM 1 1 2 3\n"},
         {"a text field's line that begins with another byte", "data_t\n_a.b\n;\nx\n_atom_site.Cartn_x 9\n;\n" + loop5 + "ATOM 1 1 2 3\n"},
+        {"names of _atom_site among another loop's", "data_t\nloop_\n_a.b\n_atom_site.Cartn_x\n_atom_site.Cartn_y\n"
+                                                     "_atom_site.Cartn_z\n1 2 3 4\n_atom_site.Cartn_x 5 _atom_site.Cartn_y 6 "
+                                                     "_atom_site.Cartn_z 7\n"},
+        {"another loop's names, then no value", "data_t\nloop_\n_a.b _c.d\n_e.f loop_\n_atom_site.Cartn_x\n"
+                                                "_atom_site.Cartn_y\n_atom_site.Cartn_z\n1 2 3\nloop_\n_a.b\n_c.d\ndata_u\n"},
+        {"another loop's first values quoted, commented, a field", "data_t\nloop_\n_a.b\n_c.d # _atom_site.Cartn_x\n"
+                                                                  "'x' 1\nloop_\n_a.b\n;\n_atom_site.Cartn_x 1\n;\n2\n" + loop5 +
+                                                                  "ATOM 1 1 2 3\n"},
         {"a name at every offset of a window", [] {
              std::string text = "data_t\n";
              for (int offset = 0; offset < 140; ++offset)

@@ -25,6 +25,11 @@ public:
     bool passes_values() const {
         return state_ == State::outside || (state_ == State::after_name && pending_name_ == AtomSiteItem::foreign);
     }
+    // Among the names of a loop of another category: only the next token
+    // that is no name can matter.
+    bool passes_names() const {
+        return state_ == State::loop_names && loop_.names() != 0 && !loop_.is_atom_site();
+    }
     // The loop whose rows are read there; none when the loop is passed over.
     AtomSiteLoop* rows_read() { return loop_.reading_rows() ? &loop_ : nullptr; }
 

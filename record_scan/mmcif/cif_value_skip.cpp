@@ -308,7 +308,36 @@ template <Classifier classify>
     }
 }
 
+// Passes over data names and white space, up to the first token that is
+// no name, or as far as the bytes at hand let the names be known whole.
+template <Classifier classify>
+[[gnu::always_inline]] inline CifSkip skip_names_with(CifSkipPosition& at, const char* end) {
+    const char* passed_to = nullptr;  // just past the last line feed passed
+    for (const char* scan = at.next; scan < end; scan += 64) {
+        const WindowBytes bytes = classify(scan);
+        const std::size_t left = static_cast<std::size_t>(end - scan);
+        const std::uint64_t at_hand = left >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
+        const std::uint64_t boundary = scan == at.next ? 1 : std::uint64_t{is_cif_blank(scan[-1])};
+        const std::uint64_t token_starts = ((bytes.blank << 1) | boundary) & ~bytes.blank & at_hand;
+        if (const std::uint64_t others = token_starts & ~bytes.underscore; others != 0) {
+            const char* token = scan + std::countr_zero(others);
+            if (token != at.next) at = {token, token[-1] == '\n'};
+            return CifSkip::token;
+        }
+        if (const std::uint64_t line_feeds = bytes.line_feed & at_hand; line_feeds != 0)
+            passed_to = scan + 64 - std::countl_zero(line_feeds);
+    }
+    if (passed_to != nullptr) at = {passed_to, true};
+    return CifSkip::needs_bytes;
+}
+
 #if defined(__x86_64__)
+CifSkip skip_names_sse2(CifSkipPosition& at, const char* end) { return skip_names_with<classify_sse2>(at, end); }
+
+[[gnu::target("avx2")]] CifSkip skip_names_avx2(CifSkipPosition& at, const char* end) {
+    return skip_names_with<classify_avx2>(at, end);
+}
+
 CifSkip skip_values_sse2(CifSkipPosition& at, const char* end) { return skip_values_with<classify_sse2>(at, end); }
 
 [[gnu::target("avx2")]] CifSkip skip_values_avx2(CifSkipPosition& at, const char* end) {
@@ -324,6 +353,15 @@ CifSkip skip_cif_values(CifSkipPosition& at, const char* end, Kernel kernel) {
 #else
     (void)kernel;
     return skip_values_with<classify_portable>(at, end);
+#endif
+}
+
+CifSkip skip_cif_names(CifSkipPosition& at, const char* end, Kernel kernel) {
+#if defined(__x86_64__)
+    return kernel == Kernel::portable ? skip_names_sse2(at, end) : skip_names_avx2(at, end);
+#else
+    (void)kernel;
+    return skip_names_with<classify_portable>(at, end);
 #endif
 }
 

@@ -28,4 +28,9 @@ enum class CifSkip : unsigned char {
 // x86-64). Loads up to 64 bytes past `end`, never using them.
 CifSkip skip_cif_values(CifSkipPosition& at, const char* end, Kernel kernel);
 
+// Passes over data names and white space from `at` towards `end`, up to
+// the first token that is no name (a value, a reserved word, a comment):
+// the names of a loop of another category, whose columns no reading needs.
+CifSkip skip_cif_names(CifSkipPosition& at, const char* end, Kernel kernel);
+
 }  // namespace record_scan

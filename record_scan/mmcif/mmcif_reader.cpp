@@ -36,7 +36,7 @@ struct MmcifReader::State {
     void advance();
     std::optional<ScanOutcome> await_outcome();
     bool read_loop_lines();
-    bool skip_values();
+    bool skip(CifSkip (*pass_over)(CifSkipPosition&, const char*, Kernel));
     void read_token(std::size_t limit);
     bool refill();
     std::uint64_t offset() const { return buffer_offset + begin; }
@@ -122,7 +122,8 @@ void MmcifReader::State::advance() {
     } else {
         const bool fast = !tokenizer_line && tokenizer.between_tokens();
         bool read = false;
-        if (fast && reading.passes_values()) read = skip_values();
+        if (fast && reading.passes_values()) read = skip(skip_cif_values);
+        else if (fast && reading.passes_names()) read = skip(skip_cif_names);
         else if (fast && reading.in_loop_values()) read = read_loop_lines();
         if (!read) read_token(end);
     }
@@ -148,9 +149,9 @@ bool MmcifReader::State::read_loop_lines() {
 }
 
 // False when the tokenizer must take the next step.
-bool MmcifReader::State::skip_values() {
+bool MmcifReader::State::skip(CifSkip (*pass_over)(CifSkipPosition&, const char*, Kernel)) {
     CifSkipPosition at{buffer.get() + begin, tokenizer.at_line_start()};
-    const CifSkip result = skip_cif_values(at, buffer.get() + end, kernel);
+    const CifSkip result = pass_over(at, buffer.get() + end, kernel);
     begin = static_cast<std::size_t>(at.next - buffer.get());
     tokenizer.passed_over(at.at_line_start);
     if (result == CifSkip::token) return false;
