@@ -131,11 +131,11 @@ std::uint64_t lowest_bit(std::uint64_t bits) { return bits & (0 - bits); }
 // matter, window after window, up to the first that may: their tokens are
 // values and names of other categories, none begins with a quote or '#',
 // none is a reserved word, and no text field begins. A name is judged by
-// its first ten bytes, a reserved word by where its '_' lies: no more is
-// needed to pass a line, and what may matter goes to the cut by tokens. `passed` when some
-// lines were passed, else `stop` when the line at `at.next` needs the cut
-// by tokens, `past_end` when it runs past the bytes at hand. A ';' at
-// `at.next` itself is the caller's.
+// its first ten bytes, a reserved word by where its '_' lies: enough to
+// pass a line, and what may matter goes to the cut by tokens. `passed`
+// when some lines were passed, else `stop` when the line at `at.next`
+// needs the cut by tokens, `past_end` when it runs past the bytes at
+// hand. A ';' at `at.next` itself is the caller's.
 template <Classifier classify>
 [[gnu::always_inline]] inline Lines pass_value_lines(CifSkipPosition& at, const char* end, Window& window) {
     const char* passed_to = nullptr;  // just past the last line feed passed
