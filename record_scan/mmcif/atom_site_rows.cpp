@@ -6,18 +6,11 @@
 #include "mmcif/any_case.hpp"
 
 namespace record_scan {
-namespace {
-
-constexpr std::string_view atom_site_category = "_atom_site";
-
-}  // namespace
 
 AtomSiteItem classify_data_name(const CifToken& name) {
-    std::string_view text = name.text();
-    std::size_t category_end = std::min(text.find('.'), text.size());
+    const std::string_view text = name.text();
     // A long name has its category in view when it holds a '.' early enough.
-    if (!equals_any_case(text.substr(0, category_end), atom_site_category))
-        return AtomSiteItem::foreign;
+    if (!names_atom_site_category(text)) return AtomSiteItem::foreign;
     if (name.is_long()) return AtomSiteItem::other;
     if (equals_any_case(text, "_atom_site.cartn_x")) return AtomSiteItem::cartn_x;
     if (equals_any_case(text, "_atom_site.cartn_y")) return AtomSiteItem::cartn_y;

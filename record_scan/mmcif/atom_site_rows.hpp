@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "mmcif/any_case.hpp"
 #include "mmcif/cif_number.hpp"
 #include "mmcif/cif_outcomes.hpp"
 #include "mmcif/cif_tokenizer.hpp"
@@ -50,6 +51,14 @@ enum class AtomSiteItem : unsigned char {
     cartn_z,
     group_pdb,
 };
+
+// True when the name's category (the name up to its first '.', or all of
+// it) is _atom_site, in any letter case. "_atom_site" holds no '.', so its
+// ten bytes and the one after them tell.
+inline bool names_atom_site_category(std::string_view name) {
+    constexpr std::string_view atom_site = "_atom_site";
+    return starts_with_any_case(name, atom_site) && (name.size() == atom_site.size() || name[atom_site.size()] == '.');
+}
 
 // By the category (the name up to its first '.') and the full name, in
 // any letter case.

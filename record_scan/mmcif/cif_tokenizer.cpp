@@ -8,31 +8,6 @@
 #include "mmcif/any_case.hpp"
 
 namespace record_scan {
-namespace {
-
-// The first white space in [p, end), or end. Data names and long values
-// make up much of a file's text outside the atom rows: eight bytes at a
-// time while eight are left, each byte of white space found as a zero byte
-// after an exclusive or. The lowest flag is exact (a borrow runs only
-// upwards from a zero byte), so the first of any of the four is.
-const char* first_blank(const char* p, const char* end) {
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t ones = 0x0101010101010101u;
-        constexpr std::uint64_t highs = 0x8080808080808080u;
-        const auto zero_bytes = [](std::uint64_t word) { return (word - ones) & ~word & highs; };
-        for (; end - p >= 8; p += 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, sizeof word);
-            const std::uint64_t blanks = zero_bytes(word ^ (ones * ' ')) | zero_bytes(word ^ (ones * '\t')) |
-                                         zero_bytes(word ^ (ones * '\n')) | zero_bytes(word ^ (ones * '\r'));
-            if (blanks != 0) return p + std::countr_zero(blanks) / 8;
-        }
-    }
-    while (p != end && !is_cif_blank(*p)) ++p;
-    return p;
-}
-
-}  // namespace
 
 CifTokenKind bare_token_kind(std::string_view text) {
     if (text.empty()) return CifTokenKind::value;
@@ -120,7 +95,7 @@ void CifTokenizer::skip_comment(const char*& p, const char* end) {
 }
 
 bool CifTokenizer::read_bare(const char*& p, const char* end) {
-    const char* stop = first_blank(p, end);
+    const char* stop = first_cif_blank(p, end);
     read_long_number(p, stop);
     keep(p, stop);
     p = stop;

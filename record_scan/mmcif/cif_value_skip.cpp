@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "mmcif/any_case.hpp"
+#include "mmcif/atom_site_rows.hpp"
 #include "mmcif/cif_tokenizer.hpp"
 #include "record_scan.hpp"
 
@@ -208,43 +208,28 @@ const char* closing_quote(const char* p, const char* end, char quote) {
 // other category's is passed over, as classify_data_name judges it), and
 // every reserved word, which has its '_' at its 5th byte, or at the 7th of 7.
 bool may_matter(const char* token, std::size_t length) {
-    constexpr std::string_view atom_site = "_atom_site";
-    if (token[0] == '_')
-        return starts_with_any_case({token, length}, atom_site) &&
-               (length == atom_site.size() || token[atom_site.size()] == '.');
+    if (token[0] == '_') return names_atom_site_category({token, length});
     const bool underscore = (length >= 5 && token[4] == '_') || (length == 7 && token[6] == '_');
     return underscore && bare_token_kind({token, length}) != CifTokenKind::value;
 }
 
+// Past blanks, tabs and carriage returns, up to a token or a line feed, or
+// `end`; 16 bytes at a time where SSE2 is, those past `end` never used.
+const char* past_blanks(const char* p, const char* end) {
 #if defined(__SSE2__)
-// The first byte at or after `p` that is (or, with `blank` false, is not)
-// white space, or `end`; 16 bytes at a time, those past `end` never used.
-// Line feeds count as white space only when `line_feeds` is set.
-template <bool blank, bool line_feeds>
-const char* first_where(const char* p, const char* end) {
     for (; p < end; p += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const auto is = [v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-        __m128i white = _mm_or_si128(_mm_or_si128(is(' '), is('\t')), is('\r'));
-        if (line_feeds) white = _mm_or_si128(white, is('\n'));
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(white)) ^ (blank ? 0u : 0xffffu);
-        if (mask != 0) return std::min(p + std::countr_zero(mask), end);
+        const __m128i blank = _mm_or_si128(_mm_or_si128(is(' '), is('\t')), is('\r'));
+        const unsigned others = static_cast<unsigned>(_mm_movemask_epi8(blank)) ^ 0xffffu;
+        if (others != 0) return std::min(p + std::countr_zero(others), end);
     }
     return end;
-}
 #else
-template <bool blank, bool line_feeds>
-const char* first_where(const char* p, const char* end) {
-    const auto white = [](char c) { return c == ' ' || c == '\t' || c == '\r' || (line_feeds && c == '\n'); };
-    while (p != end && white(*p) != blank) ++p;
+    while (p != end && (*p == ' ' || *p == '\t' || *p == '\r')) ++p;
     return p;
-}
 #endif
-
-// The end of the token at `p`: its first white space, or `end`.
-const char* first_blank(const char* p, const char* end) { return first_where<true, true>(p, end); }
-// Past blanks, tabs and carriage returns, up to a token or a line feed.
-const char* past_blanks(const char* p, const char* end) { return first_where<false, false>(p, end); }
+}
 
 void move_to(CifSkipPosition& at, const char* p) {
     if (p != at.next) at = {p, p[-1] == '\n'};
@@ -273,7 +258,7 @@ Walk walk_line(CifSkipPosition& at, const char* end) {
             p = close + 1;
             continue;
         }
-        const char* stop = first_blank(p, end);
+        const char* stop = first_cif_blank(p, end);
         if (stop == end) break;
         if (may_matter(p, static_cast<std::size_t>(stop - p))) {
             move_to(at, p);
