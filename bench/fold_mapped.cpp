@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace {

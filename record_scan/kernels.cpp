@@ -1,6 +1,6 @@
 // Which kernels this machine can run, found once at run time, so that one
 // build serves machines with and without the wider instructions.
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 #include "record_scan.hpp"
 
 #if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)

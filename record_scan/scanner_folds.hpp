@@ -3,7 +3,7 @@
 // per record, does so, and hands out the rest.
 #pragma once
 
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {

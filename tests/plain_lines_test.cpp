@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 #include "reference_reading.hpp"
 
 namespace {

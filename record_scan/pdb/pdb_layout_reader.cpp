@@ -4,7 +4,7 @@
 #include "pdb/number_scan.hpp"
 #include "pdb/pdb_columns.hpp"
 #include "pdb/pdb_layout_reader.hpp"
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 #include "record_scan.hpp"
 
 

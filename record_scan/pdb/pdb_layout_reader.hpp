@@ -1,7 +1,7 @@
 // The fixed-column PDB layout (PQR included): chunks cut as a 100-byte
 // fgets buffer cuts them, "ATOM"/"HETATM" chunks selected and scanned.
 // Two readers share the buffer: a kernel that decodes runs of plain lines
-// in one go (pdb_plain_lines.hpp), and the exact reader, chunk by chunk,
+// in one go (plain_lines/plain_lines.hpp), and the exact reader, chunk by chunk,
 // for every line the kernel stops at.
 #pragma once
 
@@ -14,7 +14,7 @@
 
 #include "buffer_pool.hpp"
 #include "input/checked_text.hpp"
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 #include "record_scan.hpp"
 
 namespace record_scan {

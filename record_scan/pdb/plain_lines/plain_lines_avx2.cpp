@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "fixed_point_avx2.hpp"
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 
 #define AVX2_FUNCTION [[gnu::target("avx2"), gnu::always_inline]] inline
 

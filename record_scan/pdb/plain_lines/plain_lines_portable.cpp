@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "pdb/pdb_columns.hpp"
-#include "pdb/pdb_plain_lines.hpp"
+#include "pdb/plain_lines/plain_lines.hpp"
 
 namespace record_scan {
 
