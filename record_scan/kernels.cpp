@@ -41,9 +41,10 @@ bool machine_runs(Kernel kernel) {
         case Kernel::avx512:
 #if defined(__x86_64__)
             // The mmCIF kernel packs and permutes bytes (VBMI, VBMI2); the
-            // PDB layout reads with the AVX2 kernel.
+            // PDB layout's moves masks to vectors (DQ).
             return machine_runs(Kernel::avx2) && MACHINE_HAS(AVX512F, "avx512f") &&
                    MACHINE_HAS(AVX512BW, "avx512bw") && MACHINE_HAS(AVX512VL, "avx512vl") &&
+                   MACHINE_HAS(AVX512DQ, "avx512dq") &&
                    MACHINE_HAS(AVX512_VBMI, "avx512vbmi") && MACHINE_HAS(AVX512_VBMI2, "avx512vbmi2");
 #else
             return false;
@@ -86,7 +87,8 @@ PlainLinesReader plain_lines_reader(Kernel kernel) {
     for (Kernel available : available_kernels()) {
         if (available != kernel) continue;
 #if defined(__x86_64__)
-        if (kernel == Kernel::avx2 || kernel == Kernel::avx512) return read_plain_lines_avx2;
+        if (kernel == Kernel::avx2) return read_plain_lines_avx2;
+        if (kernel == Kernel::avx512) return read_plain_lines_avx512;
 #endif
     }
     return read_plain_lines_portable;
@@ -96,7 +98,8 @@ PlainExtremesReader plain_extremes_reader(Kernel kernel) {
     for (Kernel available : available_kernels()) {
         if (available != kernel) continue;
 #if defined(__x86_64__)
-        if (kernel == Kernel::avx2 || kernel == Kernel::avx512) return read_plain_extremes_avx2;
+        if (kernel == Kernel::avx2) return read_plain_extremes_avx2;
+        if (kernel == Kernel::avx512) return read_plain_extremes_avx512;
 #endif
     }
     return read_plain_extremes_portable;

@@ -45,6 +45,8 @@ PlainRun read_plain_lines_portable(const char* text, std::size_t size, AtomXyz* 
 #if defined(__x86_64__)
 PlainRun read_plain_lines_avx2(const char* text, std::size_t size, AtomXyz* atoms,
                                  std::size_t capacity);
+PlainRun read_plain_lines_avx512(const char* text, std::size_t size, AtomXyz* atoms,
+                                   std::size_t capacity);
 #endif
 
 // What a fold of extremes (record_scan::reach) needs of the plain records:
@@ -74,6 +76,8 @@ std::size_t read_plain_extremes_portable(const char* text, std::size_t size,
 #if defined(__x86_64__)
 std::size_t read_plain_extremes_avx2(const char* text, std::size_t size,
                                      FixedPointExtremes& extremes);
+std::size_t read_plain_extremes_avx512(const char* text, std::size_t size,
+                                       FixedPointExtremes& extremes);
 #endif
 
 // True when the line begins with "ATOM" or "HETATM". Reads its first six

@@ -1,130 +1,136 @@
-// The AVX2 kernel: a line is found with three 32-byte comparisons, and its
-// three coordinate fields are judged and read together from one 32-byte
-// load at column 31. Compiled for AVX2 function by function (the target
-// attribute), so the rest of the program still runs on any x86-64; it is
-// called only where available_kernels() found AVX2.
+// The AVX2 kernel: a line's three coordinate fields are judged and read
+// together from one 32-byte load at column 31, and runs of lines of one
+// length are taken without a branch per line (line_runs.hpp). Compiled for
+// AVX2 function by function (the target attribute), so the rest of the
+// program still runs on any x86-64; it is called only where
+// available_kernels() found AVX2.
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
 #include <cstdint>
+#include <limits>
 
-#include "fixed_point_avx2.hpp"
+#include "pdb/plain_lines/fields_avx2.hpp"
+#include "pdb/plain_lines/line_runs.hpp"
 #include "pdb/plain_lines/plain_lines.hpp"
 
-#define AVX2_FUNCTION [[gnu::target("avx2"), gnu::always_inline]] inline
+#define AVX2_FUNCTION [[gnu::target("avx2,bmi,bmi2,popcnt"), gnu::always_inline]] inline
 
 namespace record_scan {
 namespace {
 
-using fixed_point_avx2::bytes_equal;
+using namespace line_runs;
+using namespace fields_avx2;
+using line_runs::load;
 
-AVX2_FUNCTION __m256i load(const char* at) {
-    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
-}
-
-// The offset of the first line feed among the 96 bytes at `line`, or 96.
-AVX2_FUNCTION unsigned first_line_feed(const char* line) {
-    std::uint64_t first64 = bytes_equal(load(line), '\n') |
-                            std::uint64_t{bytes_equal(load(line + 32), '\n')} << 32;
-    if (first64 != 0) return static_cast<unsigned>(__builtin_ctzll(first64));
-    std::uint64_t last32 = bytes_equal(load(line + 64), '\n') | std::uint64_t{1} << 32;
-    return 64 + static_cast<unsigned>(__builtin_ctzll(last32));
-}
-
-// After Z, byte 24 of the fields: a digit or a point is judged with the
-// shape, an exponent here, without a branch.
-AVX2_FUNCTION bool z_ends(const char* fields) { return (fields[24] | 0x20) != 'e'; }
-
-// The line feeds of 64 bytes at `at`, one bit each.
-AVX2_FUNCTION std::uint64_t line_feeds(const char* at) {
-    return bytes_equal(load(at), '\n') | std::uint64_t{bytes_equal(load(at + 32), '\n')} << 32;
-}
-
-// The first byte after Z; a shorter record is left to the exact reader.
-constexpr unsigned z_end = 54;
-
-// Walks the plain lines from text's start, handing each record's columns 31
-// on (X, Y, Z and what follows) to `take`, which answers whether the record
-// is plain; stops at the first line that is not, or after `capacity`
-// records. The line feeds come from a map of 64 bytes at a time, taken
-// ahead of the lines: each line's end is the next bit, not a search that
-// must wait for the end of the line before. Near the end of the bytes,
-// where a whole 64 would reach past them, each line is searched on its own.
-template <typename TakeRecord>
-AVX2_FUNCTION PlainRun walk_plain_lines(const char* text, std::size_t size, std::size_t capacity,
-                                        TakeRecord&& take) {
-    static_assert(longest_plain_line == 96 && plain_lines_lookahead >= 96);
-    std::size_t base = 0;                  // where the map's 64 bytes begin
-    std::uint64_t feeds = size >= 64 ? line_feeds(text) : 0;  // those not yet passed
-    PlainRun run;
-    while (run.records < capacity && size - run.bytes >= plain_lines_lookahead) {
-        const char* line = text + run.bytes;
-        while (feeds == 0 && base + 128 <= size) {
-            base += 64;
-            feeds = line_feeds(text + base);
-        }
-        unsigned line_feed;
-        if (feeds != 0) {
-            line_feed = static_cast<unsigned>(base + static_cast<std::size_t>(__builtin_ctzll(feeds)) - run.bytes);
-            feeds &= feeds - 1;
-            if (line_feed >= longest_plain_line) break;
-        } else {
-            line_feed = first_line_feed(line);
-            if (line_feed == longest_plain_line) break;
-        }
-        if (begins_atom_record(line)) {
-            if (line_feed < z_end || !take(line + 30, run.records)) break;
-            ++run.records;
-        }
-        run.bytes += line_feed + 1;
+// The lines of a run or one line, judged: whether each begins a record
+// (from the 8 bytes before it, which also show its line feed before), and
+// what breaks them. `take` folds or writes one line's fields as the line is
+// judged; the caller keeps what it took only when nothing broke.
+template <typename Take>
+AVX2_FUNCTION std::uint32_t judge_run(const char* first, std::size_t count, std::size_t length, const Constants& c,
+                                      Take& take) {
+    std::uint32_t broken = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const char* line = first + i * length;
+        const std::uint64_t before = word_at(line - 1);
+        const std::uint32_t record = follows_record_start(before);
+        const JudgedFields fields = judge_fields(line, c);
+        broken |= not_after_line_feed(before) | (fields.misshapen & (0u - record));
+        take(fields, record);
     }
-    return run;
+    return broken;
 }
 
-// Writes each record's floats (the records the reader hands out).
-struct WriteAtoms {
+// The records handed out, `capacity` at most. A run holds no more lines
+// than there is room for, so each line writes at or before its own index.
+struct RecordLines {
+    const Constants& c;
     AtomXyz* atoms;
-    AVX2_FUNCTION bool operator()(const char* fields, std::size_t index) const {
-        // Both judged, as integers: no branch between them.
-        int read = fixed_point_avx2::read_three_fields(load(fields), atoms[index]);
-        return (read & int{z_ends(fields)}) != 0;
+    std::size_t capacity;
+    std::size_t records = 0;
+
+    AVX2_FUNCTION std::size_t room() const { return capacity - records; }
+
+    AVX2_FUNCTION bool run(const char* first, std::size_t count, std::size_t length) {
+        WriteAtoms write{atoms, records};
+        if (judge_run(first, count, length, c, write) != 0) return false;
+        records = write.next;
+        return true;
+    }
+
+    AVX2_FUNCTION bool one(const char* line, unsigned line_feed) {
+        const std::uint32_t record = begins_record(word_at(line));
+        const JudgedFields fields = judge_fields(line, c);
+        if (breaks_alone(fields, line_feed, record) != 0) return false;
+        WriteAtoms write{atoms, records};
+        write(fields, record);
+        records = write.next;
+        return true;
     }
 };
 
-// Folds each record into the extremes, kept in two vectors for the whole
-// walk, the lanes of X, Y and Z where judge_three_fields puts them (dwords
-// 0, 1 and 4): no float is made per record.
+// Folds each record into the extremes, kept in two vectors in the dwords
+// where the fields land (0, 1 and 4): no float is made per record. A line
+// that is no record folds the values that change nothing.
 struct FoldExtremes {
     __m256i least;
     __m256i greatest;
-    AVX2_FUNCTION bool operator()(const char* fields, std::size_t) {
-        const fixed_point_avx2::ThreeFields judged = fixed_point_avx2::judge_three_fields(load(fields));
-        if (!(judged.shaped & z_ends(fields))) return false;
-        const __m256i values = fixed_point_avx2::signed_thousandths(judged);
-        least = _mm256_min_epi32(least, values);
-        greatest = _mm256_max_epi32(greatest, values);
+
+    AVX2_FUNCTION void operator()(const JudgedFields& fields, std::uint32_t record) {
+        const __m256i values = _mm256_sub_epi32(_mm256_xor_si256(fields.thousandths, fields.negative), fields.negative);
+        const __m256i is_record = _mm256_set1_epi32(-static_cast<int>(record));
+        least = _mm256_min_epi32(least, _mm256_blendv_epi8(_mm256_set1_epi32(std::numeric_limits<std::int32_t>::max()),
+                                                           values, is_record));
+        greatest = _mm256_max_epi32(greatest, _mm256_blendv_epi8(_mm256_set1_epi32(std::numeric_limits<std::int32_t>::min()),
+                                                                 values, is_record));
+    }
+};
+
+struct ExtremeLines {
+    const Constants& c;
+    FoldExtremes kept;
+
+    AVX2_FUNCTION std::size_t room() const { return std::numeric_limits<std::size_t>::max(); }
+
+    AVX2_FUNCTION bool run(const char* first, std::size_t count, std::size_t length) {
+        FoldExtremes fold = kept;
+        if (judge_run(first, count, length, c, fold) != 0) return false;
+        kept = fold;
+        return true;
+    }
+
+    AVX2_FUNCTION bool one(const char* line, unsigned line_feed) {
+        const std::uint32_t record = begins_record(word_at(line));
+        const JudgedFields fields = judge_fields(line, c);
+        if (breaks_alone(fields, line_feed, record) != 0) return false;
+        kept(fields, record);
         return true;
     }
 };
 
 }  // namespace
 
-[[gnu::target("avx2")]] PlainRun read_plain_lines_avx2(const char* text, std::size_t size,
-                                                         AtomXyz* atoms, std::size_t capacity) {
-    return walk_plain_lines(text, size, capacity, WriteAtoms{atoms});
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] PlainRun read_plain_lines_avx2(const char* text, std::size_t size,
+                                                                        AtomXyz* atoms, std::size_t capacity) {
+    const Constants constants = make_constants();
+    RecordLines lines{constants, atoms, capacity};
+    const std::size_t bytes = walk_line_runs(text, size, lines);
+    return {bytes, lines.records};
 }
 
-[[gnu::target("avx2")]] std::size_t read_plain_extremes_avx2(const char* text, std::size_t size,
-                                                             FixedPointExtremes& extremes) {
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] std::size_t read_plain_extremes_avx2(const char* text, std::size_t size,
+                                                                             FixedPointExtremes& extremes) {
+    const Constants constants = make_constants();
     const std::int32_t* least = extremes.least;
     const std::int32_t* greatest = extremes.greatest;
-    FoldExtremes fold{_mm256_setr_epi32(least[0], least[1], 0, 0, least[2], 0, 0, 0),
-                      _mm256_setr_epi32(greatest[0], greatest[1], 0, 0, greatest[2], 0, 0, 0)};
-    const std::size_t bytes = walk_plain_lines(text, size, SIZE_MAX, fold).bytes;
+    ExtremeLines lines{constants, {_mm256_setr_epi32(least[0], least[1], 0, 0, least[2], 0, 0, 0),
+                                   _mm256_setr_epi32(greatest[0], greatest[1], 0, 0, greatest[2], 0, 0, 0)}};
+    const std::size_t bytes = walk_line_runs(text, size, lines);
     alignas(32) std::int32_t lanes[2][8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), fold.least);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[1]), fold.greatest);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), lines.kept.least);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[1]), lines.kept.greatest);
     extremes.least[0] = lanes[0][0], extremes.least[1] = lanes[0][1], extremes.least[2] = lanes[0][4];
     extremes.greatest[0] = lanes[1][0], extremes.greatest[1] = lanes[1][1], extremes.greatest[2] = lanes[1][4];
     return bytes;
