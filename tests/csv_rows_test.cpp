@@ -139,9 +139,8 @@ INSTANTIATE_TEST_SUITE_P(EveryKernel, RowsFormatter,
                                              record_scan::available_kernels().end()),
                          [](const auto& kernel) { return std::string(record_scan::kernel_name(kernel.param)); });
 
-TEST_P(RowsFormatter, RowsArePrintfOverMillionsOfCoordinates) {
-    const xyzdump::RowsFormatter format = xyzdump::rows_formatter(GetParam());
-    std::mt19937 random(1209);
+// Coordinates of every kind, now and then one that no vector path takes.
+std::vector<float> mixed_coordinates(std::mt19937& random) {
     std::uniform_int_distribution<int> milli(-9999999, 9999999);
     std::vector<float> values = path_boundaries();
     while (values.size() < 2'400'000) {
@@ -150,25 +149,47 @@ TEST_P(RowsFormatter, RowsArePrintfOverMillionsOfCoordinates) {
         else if (kind == 1) values.push_back(std::ldexp(static_cast<float>(random() & 0xffffff), -7 - static_cast<int>(random() % 24)));
         else values.push_back(static_cast<float>(milli(random)) / 1000.0f);
     }
-    std::vector<record_scan::AtomXyz> atoms;
-    for (std::size_t i = 0; i + 2 < values.size(); i += 3) atoms.push_back({values[i], values[i + 1], values[i + 2]});
-    std::vector<char> text(300 * xyzdump::max_row_chars + 1);
-    long mismatches = 0;
-    for (std::size_t first = 0; first < atoms.size();) {
-        const std::size_t count = std::min<std::size_t>(1 + random() % 300, atoms.size() - first);
-        std::string want;
-        for (std::size_t i = first; i < first + count; ++i) {
-            char row[512];
-            want.append(row, std::snprintf(row, sizeof row, "%f,%f,%f\n", double{atoms[i].x}, double{atoms[i].y},
-                                           double{atoms[i].z}));
-        }
-        text[count * xyzdump::max_row_chars] = '#';
-        const std::string got(text.data(), format(text.data(), &atoms[first], count));
-        ASSERT_EQ(text[count * xyzdump::max_row_chars], '#') << "written past its bound";
-        if (got != want && ++mismatches <= 3) ADD_FAILURE() << "rows from " << first << ":\n" << got << "want:\n" << want;
-        first += count;
+    return values;
+}
+
+// What files hold alone, so that whole groups of rows take the widest
+// path: three decimals at every magnitude from 0.001 to 9999.999 (one to
+// four integer digits), either sign, zeros of both signs.
+std::vector<float> file_coordinates(std::mt19937& random) {
+    std::vector<float> values;
+    while (values.size() < 2'400'000) {
+        const int magnitude = static_cast<int>(random() % 10'000'000) >> (random() % 24);
+        const float value = static_cast<float>(magnitude) / 1000.0f;
+        values.push_back(random() % 2 ? -value : value);
     }
-    EXPECT_EQ(mismatches, 0);
+    return values;
+}
+
+TEST_P(RowsFormatter, RowsArePrintfOverMillionsOfCoordinates) {
+    const xyzdump::RowsFormatter format = xyzdump::rows_formatter(GetParam());
+    std::mt19937 random(1209);
+    for (auto coordinates : {mixed_coordinates, file_coordinates}) {
+        const std::vector<float> values = coordinates(random);
+        std::vector<record_scan::AtomXyz> atoms;
+        for (std::size_t i = 0; i + 2 < values.size(); i += 3) atoms.push_back({values[i], values[i + 1], values[i + 2]});
+        std::vector<char> text(300 * xyzdump::max_row_chars + 1);
+        long mismatches = 0;
+        for (std::size_t first = 0; first < atoms.size();) {
+            const std::size_t count = std::min<std::size_t>(1 + random() % 300, atoms.size() - first);
+            std::string want;
+            for (std::size_t i = first; i < first + count; ++i) {
+                char row[512];
+                want.append(row, std::snprintf(row, sizeof row, "%f,%f,%f\n", double{atoms[i].x}, double{atoms[i].y},
+                                               double{atoms[i].z}));
+            }
+            text[count * xyzdump::max_row_chars] = '#';
+            const std::string got(text.data(), format(text.data(), &atoms[first], count));
+            ASSERT_EQ(text[count * xyzdump::max_row_chars], '#') << "written past its bound";
+            if (got != want && ++mismatches <= 3) ADD_FAILURE() << "rows from " << first << ":\n" << got << "want:\n" << want;
+            first += count;
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
 }
 
 TEST(CsvRows, WriterKeepsEveryRowAcrossItsBlocks) {

@@ -205,8 +205,11 @@ char* format_rows(char* out, const record_scan::AtomXyz* atoms, std::size_t coun
 
 RowsFormatter rows_formatter(record_scan::Kernel kernel) {
 #if defined(__x86_64__)
-    for (record_scan::Kernel available : record_scan::available_kernels())
-        if (available == kernel && kernel != record_scan::Kernel::portable) return format_rows_avx2;
+    for (record_scan::Kernel available : record_scan::available_kernels()) {
+        if (available != kernel) continue;
+        if (kernel == record_scan::Kernel::avx2) return format_rows_avx2;
+        if (kernel == record_scan::Kernel::avx512) return format_rows_avx512;
+    }
 #endif
     return format_rows;
 }

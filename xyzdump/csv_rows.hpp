@@ -38,6 +38,7 @@ RowsFormatter rows_formatter(record_scan::Kernel kernel);
 char* format_rows(char* out, const record_scan::AtomXyz* atoms, std::size_t count);
 #if defined(__x86_64__)
 char* format_rows_avx2(char* out, const record_scan::AtomXyz* atoms, std::size_t count);  // only where AVX2 runs
+char* format_rows_avx512(char* out, const record_scan::AtomXyz* atoms, std::size_t count);  // only where AVX-512 runs
 #endif
 
 // Collects rows in one large buffer and writes it out in big blocks, the
