@@ -168,7 +168,9 @@ touch_read() { "$helpers/touch" read "$work/in.pdb"; }
 touch_map() { "$helpers/touch" map "$work/in.pdb"; }
 boxreach_run() { "$bin/boxreach" "$work/in.pdb" 0 0 0; }
 boxreach_baseline() { "$helpers/baseline_boxreach" "$work/in.pdb" 0 0 0; }
-race wc_lines touch_read touch_map boxreach_run boxreach_baseline
+# The same fold through the AVX2 kernel, for machines that have no other.
+reach_avx2() { "$helpers/reach_with" avx2 "$work/in.pdb"; }
+race wc_lines touch_read touch_map boxreach_run boxreach_baseline reach_avx2
 pdb_floor=$(floor_of "${best[touch_read]}" "${best[touch_map]}")
 cmp -s <(boxreach_run) <(boxreach_baseline) && same_report=yes || same_report=NO
 
@@ -198,6 +200,7 @@ echo "  touch read ${best[touch_read]} ms, touch map ${best[touch_map]} ms: F = 
 echo "  wc -l      ${best[wc_lines]} ms  ($(ratio "${best[wc_lines]}" "$pdb_floor") x F)"
 echo "  boxreach   ${best[boxreach_run]} ms  ($(rate "$megabytes" "${best[boxreach_run]}") GB/s," \
      "$(ratio "${best[boxreach_run]}" "$pdb_floor") x F, $(ratio "${best[boxreach_run]}" "${best[wc_lines]}") x wc -l)"
+echo "  the fold through the AVX2 kernel (bench/reach_with avx2)  ${best[reach_avx2]} ms  ($(ratio "${best[reach_avx2]}" "$pdb_floor") x F)"
 echo "  baseline   ${best[boxreach_baseline]} ms  ($(ratio "${best[boxreach_baseline]}" "${best[boxreach_run]}") x boxreach)"
 echo "  same report as the baseline: $same_report"
 echo "xyzdump on ${megabytes} MB PQR ($(( csv_bytes / 1000000 )) MB of CSV), best of $rounds:"
