@@ -54,8 +54,10 @@ float lanes_reach(const float* values, std::size_t count, std::size_t stride, fl
 }
 
 // Runs of whole atoms (stride 3, or 4 for records read ahead of mmCIF
-// text) are the common case.
+// text) and the columns of the binary formats (stride 1) are the common
+// cases: a stride known at compile time lets the lanes load as one.
 float run_reach(const AxisRun& run, float centre, float radius) {
+    if (run.stride == 1) return lanes_reach<1>(run.first, run.count, 1, centre, radius);
     if (run.stride == 3) return lanes_reach<3>(run.first, run.count, 3, centre, radius);
     if (run.stride == 4) return lanes_reach<4>(run.first, run.count, 4, centre, radius);
     return lanes_reach<0>(run.first, run.count, run.stride, centre, radius);

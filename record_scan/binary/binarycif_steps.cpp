@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "binary/delta_sums.hpp"
 #include "binary/exact_quotient.hpp"
 #include "mmcif/cif_number.hpp"
 
@@ -437,7 +438,8 @@ class PackedDeltaFixedPoint final : public NumberStage {
 public:
     PackedDeltaFixedPoint(EncodedBytes& bytes, const EncodingStep& delta, const EncodingStep& packing,
                           FixedPointBlock convert, DecodeStatus& status)
-        : elements_(bytes, sizeof(T), status), status_(status), sums_(packing), last_(delta.origin), convert_(convert) {}
+        : elements_(bytes, sizeof(T), status), status_(status), sums_(packing), last_(delta.origin), convert_(convert),
+          sum_deltas_(delta_summer<T>(fastest_kernel())) {}
     std::size_t pull(float* out, std::size_t wanted) override {
         std::size_t made = 0;
         // Each element gives at most one value: asking for what is missing never gives too many.
@@ -476,52 +478,17 @@ private:
     // leaves 2^24.
     bool sum_and_divide(const char* bytes, std::size_t count, float* out) {
         std::int32_t last = static_cast<std::int32_t>(last_);
-        std::size_t i = 0;
-        bool beyond = false;
-#if defined(__SSE2__)
-        const __m128 factor = _mm_set1_ps(convert_.narrow);
-        const __m128i offset = _mm_set1_epi32(1 << 24);
-        __m128i carry = _mm_set1_epi32(last), outside = _mm_setzero_si128();
-        for (; i + 4 <= count; i += 4) {
-            __m128i sums = widened(bytes + i * sizeof(T));
-            sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 4));
-            sums = _mm_add_epi32(sums, _mm_slli_si128(sums, 8));
-            sums = _mm_add_epi32(sums, carry);
-            carry = _mm_shuffle_epi32(sums, 0xff);
-            outside = _mm_or_si128(outside, _mm_srli_epi32(_mm_add_epi32(sums, offset), 25));
-            _mm_storeu_ps(out + i, _mm_div_ps(_mm_cvtepi32_ps(sums), factor));
-        }
-        last = _mm_cvtsi128_si32(carry);
-        beyond = _mm_movemask_epi8(_mm_cmpeq_epi32(outside, _mm_setzero_si128())) != 0xffff;
-#endif
-        for (; i < count; ++i) {
-            last += element<T>(bytes + i * sizeof(T));
-            beyond = beyond || outside_float(last) != 0;
-            out[i] = static_cast<float>(last) / convert_.narrow;
-        }
-        if (beyond) return false;
+        if (!sum_deltas_(bytes, count, last, convert_.narrow, out)) return false;
         last_ = last;
         return true;
     }
-
-#if defined(__SSE2__)
-    // Four elements as 32-bit lanes.
-    static __m128i widened(const char* bytes) {
-        if constexpr (std::is_same_v<T, std::int16_t> && std::endian::native == std::endian::little) {
-            const __m128i four = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes));
-            return _mm_srai_epi32(_mm_unpacklo_epi16(four, four), 16);
-        } else {
-            return _mm_setr_epi32(element<T>(bytes), element<T>(bytes + sizeof(T)), element<T>(bytes + 2 * sizeof(T)),
-                                  element<T>(bytes + 3 * sizeof(T)));
-        }
-    }
-#endif
 
     Elements elements_;
     DecodeStatus& status_;
     PackedSums sums_;
     std::int64_t last_;
     FixedPointBlock convert_;
+    DeltaSummer<T> sum_deltas_;
     std::int64_t values_[block];
 };
 
