@@ -19,6 +19,10 @@ namespace {
 
 using record_scan::ScanOutcome;
 
+// The least room a call for more rows is given: a small file's rows in
+// one call, and few calls for a large one's.
+constexpr std::size_t rows_at_least = 4096;
+
 // The tools' messages, without their line feeds.
 constexpr const char* rows_read_message = "PQR file can not be read .";
 constexpr const char* reach_read_message = "PDB file can not be read .";
@@ -59,10 +63,11 @@ py::array_t<float> coordinates(py::handle source) {
     {
         py::gil_scoped_release unlocked;
         if (input.open()) {
+            // The records are written straight into the array's memory.
             record_scan::RecordScanner scanner(input.bytes());
-            std::span<const record_scan::AtomXyz> batch;
-            while ((outcome = scanner.next_records(batch)) == ScanOutcome::record)
-                rows.append(batch);
+            std::size_t count;
+            while ((outcome = scanner.next_records(rows.room_for(rows_at_least), count)) == ScanOutcome::record)
+                rows.added(count);
         } else {
             open_error = errno;
         }
@@ -154,13 +159,10 @@ private:
     // Up to `size_` rows; `record` while more may follow.
     ScanOutcome fill(Rows& rows) {
         while (rows.room() > 0) {
-            if (pending_.empty()) {
-                ScanOutcome outcome = scanner_->next_records(pending_);
-                if (outcome != ScanOutcome::record) return outcome;
-            }
-            std::size_t taken = std::min(pending_.size(), rows.room());
-            rows.append(pending_.first(taken));
-            pending_ = pending_.subspan(taken);
+            std::size_t count;
+            const ScanOutcome outcome = scanner_->next_records(rows.room_for(1), count);
+            if (outcome != ScanOutcome::record) return outcome;
+            rows.added(count);
         }
         return ScanOutcome::record;
     }
@@ -173,7 +175,6 @@ private:
     Input input_;
     std::size_t size_;
     std::unique_ptr<record_scan::RecordScanner> scanner_;
-    std::span<const record_scan::AtomXyz> pending_;
     bool busy_ = false;
 };
 

@@ -25,8 +25,11 @@ public:
 
     std::size_t size() const { return count_; }
     std::size_t room() const { return capacity_ - count_; }
-    // Appends the atoms, growing as needed; throws std::bad_alloc. No GIL needed.
-    void append(std::span<const record_scan::AtomXyz> atoms);
+    // Room for at least `rows` more rows after those held, grown as
+    // needed (throws std::bad_alloc), and all the room there is; rows
+    // written there count once added() says so. No GIL needed.
+    std::span<record_scan::AtomXyz> room_for(std::size_t rows);
+    void added(std::size_t rows) { count_ += rows; }
 
     // An (n, 3) float32 array that owns the rows; this is left empty. GIL held.
     py::array_t<float> release();

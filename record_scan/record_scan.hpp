@@ -129,12 +129,20 @@ public:
     // that does better with many at once than with a call for each.
     ScanOutcome next_records(std::span<const AtomXyz>& batch);
 
+    // The same atoms written straight into memory of the caller's: `record`
+    // with `count` (1 to into.size()) records at the start of `into`, then
+    // the outcome that ended the records (`count` 0). For a consumer that
+    // keeps every record, such as an array: the PDB layout's records are
+    // written there as they are read, not copied from a batch. `into`
+    // holds at least one record. Reading this way is reading by batches.
+    ScanOutcome next_records(std::span<AtomXyz> into, std::size_t& count);
+
     // The same atoms for a fold that takes each axis on its own (a maximum
     // per axis, say): `record` with the next run of one axis, the runs of
     // the three axes in no set order, then the outcome that ended the
     // records. Binary formats store X, Y and Z as columns one after
     // another; read this way they need none of them held in memory. A
-    // scanner is read one way only: by records, batches or runs.
+    // scanner is read one way only: by records, batches (either way) or runs.
     ScanOutcome next_axis_run(AxisRun& run);
 
     // How many of the records handed out so far are sound: no damage found

@@ -63,6 +63,23 @@ public:
         return ScanOutcome::record;
     }
 
+    // The PDB layout writes its records where the caller wants them; the
+    // others' batches are copied there, what does not fit kept for the
+    // next call.
+    ScanOutcome next_records(AtomXyz* into, std::size_t capacity, std::size_t& count) {
+        count = 0;
+        if (!started_) start();
+        if (pdb_) [[likely]] return settled(pdb_->next_records(into, capacity, count));
+        if (unread_.empty()) {
+            ScanOutcome outcome = next_records(unread_);
+            if (outcome != ScanOutcome::record) return outcome;
+        }
+        count = std::min(capacity, unread_.size());
+        std::copy_n(unread_.data(), count, into);
+        unread_ = unread_.subspan(count);
+        return ScanOutcome::record;
+    }
+
     // The PDB layout hands out its decoded records as they are, and binary
     // files their columns' runs; mmCIF text goes through runs of records
     // read ahead, one axis after another.
@@ -223,6 +240,7 @@ private:
     std::size_t read_ahead_count_ = 0;
     unsigned next_axis_ = 3;  // of the records read ahead; 3: none left
     std::optional<ScanOutcome> ended_by_;
+    std::span<const AtomXyz> unread_;  // of a batch copied out in part
     std::uint64_t binary_records_ = 0;
     std::uint64_t binary_sound_ = 0;
 };
@@ -241,6 +259,12 @@ ScanOutcome RecordScanner::next_record(AtomXyz& atom) {
 ScanOutcome RecordScanner::next_records(std::span<const AtomXyz>& batch) {
     ScanOutcome outcome = reader_->next_records(batch);
     if (outcome == ScanOutcome::record) handed_out_ += batch.size();
+    return outcome;
+}
+
+ScanOutcome RecordScanner::next_records(std::span<AtomXyz> into, std::size_t& count) {
+    ScanOutcome outcome = reader_->next_records(into.data(), into.size(), count);
+    handed_out_ += count;
     return outcome;
 }
 

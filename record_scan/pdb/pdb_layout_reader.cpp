@@ -96,13 +96,13 @@ bool PdbLayoutReader::next_chunk(std::string_view& chunk) {
 }
 
 // Tops the buffer up to a kernel's look-ahead, then lets the kernel decode
-// the plain lines ahead into `into`. False when it took none: the next line
-// is the exact reader's.
-bool PdbLayoutReader::decode_plain_lines(AtomXyz* into, std::size_t capacity) {
+// the plain lines ahead into `into`, `records` of them. False when it took
+// none: the next line is the exact reader's.
+bool PdbLayoutReader::decode_plain_lines(AtomXyz* into, std::size_t capacity, std::size_t& records) {
     if (!top_up_for_kernel()) return false;
     PlainRun run = read_plain_lines_(buffer_.get() + begin_, end_ - begin_, into, capacity);
     begin_ += run.bytes;
-    decoded_count_ = run.records;
+    records = run.records;
     return run.bytes != 0;
 }
 
@@ -153,7 +153,7 @@ std::optional<ScanOutcome> PdbLayoutReader::take_chunk(AtomXyz& atom) {
 ScanOutcome PdbLayoutReader::read_on(AtomXyz& atom) {
     for (;;) {
         decoded_count_ = delivered_ = 0;
-        if (decode_plain_lines(decoded_, decoded_capacity)) {
+        if (decode_plain_lines(decoded_, decoded_capacity, decoded_count_)) {
             count_read(decoded_count_);
             if (decoded_count_ == 0) continue;
             atom = decoded_[delivered_++];
@@ -166,15 +166,16 @@ ScanOutcome PdbLayoutReader::read_on(AtomXyz& atom) {
     }
 }
 
-// Fills decoded_ with the records the exact reading takes, after letting
-// `kernel_step` have the plain lines ahead each time (false when it took
-// none), until decoded_ is full or the records end (noted in ended_by_).
+// Fills `into` with up to `capacity` records: the plain lines ahead as
+// `kernel_step` takes them (false when it took none), each other line by
+// the exact reading, until `into` is full or the records end (noted in
+// ended_by_). Gives how many it holds.
 template <typename KernelStep>
-void PdbLayoutReader::gather(KernelStep kernel_step) {
+std::size_t PdbLayoutReader::gather(AtomXyz* into, std::size_t capacity, KernelStep kernel_step) {
     std::size_t gathered = 0;
-    while (gathered < decoded_capacity) {
-        if (kernel_step(gathered)) continue;
-        std::optional<ScanOutcome> outcome = take_chunk(decoded_[gathered]);
+    while (gathered < capacity) {
+        if (kernel_step(into, capacity, gathered)) continue;
+        std::optional<ScanOutcome> outcome = take_chunk(into[gathered]);
         if (!outcome) continue;
         if (*outcome != ScanOutcome::record) {
             ended_by_ = outcome;
@@ -183,22 +184,24 @@ void PdbLayoutReader::gather(KernelStep kernel_step) {
         ++gathered;
         count_read(1);
     }
-    decoded_count_ = gathered;
+    return gathered;
 }
 
-// For the axis runs: the kernel decodes the plain lines into decoded_ too.
-void PdbLayoutReader::gather_records() {
-    gather([this](std::size_t& gathered) {
-        if (!decode_plain_lines(decoded_ + gathered, decoded_capacity - gathered)) return false;
-        gathered += decoded_count_;
-        count_read(decoded_count_);
+// For batches and axis runs: the kernel decodes the plain lines into `into` too.
+std::size_t PdbLayoutReader::gather_records(AtomXyz* into, std::size_t capacity) {
+    return gather(into, capacity, [this](AtomXyz* records, std::size_t room, std::size_t& gathered) {
+        std::size_t decoded;
+        if (!decode_plain_lines(records + gathered, room - gathered, decoded)) return false;
+        gathered += decoded;
+        count_read(decoded);
         return true;
     });
 }
 
 // For a fold: the plain lines go into `extremes`, the others into decoded_.
 void PdbLayoutReader::gather_unfolded_records(FixedPointExtremes& extremes) {
-    gather([this, &extremes](std::size_t&) { return fold_plain_lines(extremes); });
+    decoded_count_ = gather(decoded_, decoded_capacity,
+                            [this, &extremes](AtomXyz*, std::size_t, std::size_t&) { return fold_plain_lines(extremes); });
 }
 
 }  // namespace record_scan

@@ -54,10 +54,19 @@ public:
     // then the outcome that ended the records.
     ScanOutcome next_records(std::span<const AtomXyz>& batch) {
         if (ended_by_) return *ended_by_;
-        gather_records();
+        decoded_count_ = gather_records(decoded_, decoded_capacity);
         if (decoded_count_ == 0) return *ended_by_;
         batch = {decoded_, decoded_count_};
         return ScanOutcome::record;
+    }
+
+    // The same records written into `into`, `capacity` at most, by the
+    // kernel itself where it reads them: `record` with `count` of them,
+    // then the outcome that ended the records.
+    ScanOutcome next_records(AtomXyz* into, std::size_t capacity, std::size_t& count) {
+        if (ended_by_) return *ended_by_;
+        count = gather_records(into, capacity);
+        return count == 0 ? *ended_by_ : ScanOutcome::record;
     }
 
     // The same records as runs of one axis: the kernel's decoded array
@@ -66,7 +75,7 @@ public:
     ScanOutcome next_axis_run(AxisRun& run) {
         if (run_axis_ == 3) [[unlikely]] {
             if (ended_by_) return *ended_by_;
-            gather_records();
+            decoded_count_ = gather_records(decoded_, decoded_capacity);
             if (decoded_count_ == 0) return *ended_by_;
             run_axis_ = 0;
         }
@@ -101,11 +110,11 @@ private:
     static_assert(sizeof(AtomXyz) == 3 * sizeof(float), "runs step over whole atoms");
 
     ScanOutcome read_on(AtomXyz& atom);
-    bool decode_plain_lines(AtomXyz* into, std::size_t capacity);
+    bool decode_plain_lines(AtomXyz* into, std::size_t capacity, std::size_t& records);
     std::optional<ScanOutcome> take_chunk(AtomXyz& atom);
     template <typename KernelStep>
-    void gather(KernelStep kernel_step);
-    void gather_records();
+    std::size_t gather(AtomXyz* into, std::size_t capacity, KernelStep kernel_step);
+    std::size_t gather_records(AtomXyz* into, std::size_t capacity);
     bool fold_plain_lines(FixedPointExtremes& extremes);
     void gather_unfolded_records(FixedPointExtremes& extremes);
     bool top_up_for_kernel();
