@@ -70,13 +70,24 @@ inline std::string scan_all(record_scan::ByteSource& source, std::size_t block_b
     return text + describe(outcome);
 }
 
-// The same, read a batch of records at a time.
+// The same, read a batch of records at a time: the scanner's own
+// batches, or (`room` not 0) batches it writes into memory of `room` records.
 inline std::string scan_all_by_batches(record_scan::ByteSource& source, std::size_t block_bytes,
-                                       record_scan::Kernel kernel = record_scan::fastest_kernel()) {
+                                       record_scan::Kernel kernel = record_scan::fastest_kernel(),
+                                       std::size_t room = 0) {
     record_scan::RecordScanner scanner(source, block_bytes, kernel);
     std::span<const record_scan::AtomXyz> batch;
     std::string text;
     record_scan::ScanOutcome outcome;
+    if (room != 0) {
+        std::vector<record_scan::AtomXyz> into(room);
+        std::size_t count;
+        while ((outcome = scanner.next_records(std::span(into), count)) == record_scan::ScanOutcome::record) {
+            if (count == 0 || count > room) std::abort();  // no progress, or past the room given
+            for (std::size_t i = 0; i < count; ++i) text += describe(into[i]);
+        }
+        return text + describe(outcome);
+    }
     while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record) {
         if (batch.empty()) std::abort();  // a batch that is no progress
         for (const record_scan::AtomXyz& atom : batch) text += describe(atom);

@@ -70,18 +70,29 @@ std::string scan_all_by_axes(MemorySource& source, Kernel kernel,
     return outcomes + describe_end(outcome);
 }
 
-// The same atoms a batch at a time.
-std::string scan_all_by_batches(MemorySource& source, Kernel kernel, std::size_t block_bytes = 1 << 20) {
-    record_scan::RecordScanner scanner(source, block_bytes, kernel);
-    std::span<const record_scan::AtomXyz> batch;
+// The same atoms a batch at a time: the scanner's own batches, or (`room`
+// not 0) batches written into memory of `room` records.
+std::string scan_all_by_batches(MemorySource& source, Kernel kernel, std::size_t room = 0) {
+    record_scan::RecordScanner scanner(source, 1 << 20, kernel);
     std::string outcomes;
     ScanOutcome outcome;
+    if (room != 0) {
+        std::vector<record_scan::AtomXyz> into(room);
+        std::size_t count;
+        while ((outcome = scanner.next_records(std::span(into), count)) == ScanOutcome::record) {
+            EXPECT_TRUE(count >= 1 && count <= room) << count << " records in room for " << room;
+            for (std::size_t i = 0; i < count; ++i) outcomes += format_record(into[i].x, into[i].y, into[i].z);
+        }
+        return outcomes + describe_end(outcome);
+    }
+    std::span<const record_scan::AtomXyz> batch;
     while ((outcome = scanner.next_records(batch)) == ScanOutcome::record)
         for (const record_scan::AtomXyz& atom : batch) outcomes += format_record(atom.x, atom.y, atom.z);
     return outcomes + describe_end(outcome);
 }
 
-// Every table is read three ways: by records, by axis runs and by batches.
+// Every table is read four ways: by records, by axis runs, by batches and
+// by batches into memory of one record, or of seven.
 std::string scan_all(const std::string& input, Kernel kernel) {
     MemorySource source(input);
     std::string by_records = scan_all(source, kernel);
@@ -89,6 +100,10 @@ std::string scan_all(const std::string& input, Kernel kernel) {
     EXPECT_EQ(scan_all_by_axes(again, kernel), by_records) << "read by axis runs";
     MemorySource once_more(input);
     EXPECT_EQ(scan_all_by_batches(once_more, kernel), by_records) << "read by batches";
+    for (std::size_t room : {1, 7}) {
+        MemorySource into_memory(input);
+        EXPECT_EQ(scan_all_by_batches(into_memory, kernel, room), by_records) << "read into room for " << room;
+    }
     return by_records;
 }
 
