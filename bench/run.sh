@@ -227,7 +227,8 @@ wc_cif() { wc -l "$work/in.cif"; }
 touch_cif_read() { "$helpers/touch" read "$work/in.cif"; }
 touch_cif_map() { "$helpers/touch" map "$work/in.cif"; }
 cif_run() { "$bin/boxreach" "$work/in.cif" 0 0 0; }
-race wc_cif touch_cif_read touch_cif_map cif_run
+cif_avx2() { "$helpers/reach_with" avx2 "$work/in.cif"; }
+race wc_cif touch_cif_read touch_cif_map cif_run cif_avx2
 cif_floor=$(floor_of "${best[touch_cif_read]}" "${best[touch_cif_map]}")
 echo "boxreach on the same PDB gzip-compressed ($(( $(stat -c %s "$work/in.pdb.gz") / 1000000 )) MB), best of $rounds:"
 echo "  boxreach FILE.gz          ${best[gz_run]} ms  ($(ratio "${best[gz_zcat]}" "${best[gz_run]}") x faster than zcat | boxreach," \
@@ -240,6 +241,7 @@ echo "  touch read ${best[touch_cif_read]} ms, touch map ${best[touch_cif_map]} 
 echo "  wc -l      ${best[wc_cif]} ms"
 echo "  boxreach   ${best[cif_run]} ms  ($(rate "$megabytes" "${best[cif_run]}") GB/s," \
      "$(ratio "${best[cif_run]}" "$cif_floor") x F, $(ratio "${best[cif_run]}" "${best[wc_cif]}") x wc -l)"
+echo "  the fold through the AVX2 kernel (bench/reach_with avx2)  ${best[cif_avx2]} ms  ($(ratio "${best[cif_avx2]}" "$cif_floor") x F)"
 
 
 rm -f "$work/in.pdb" "$work/in.pqr" "$work/in.pdb.gz" "$work/in.cif"
