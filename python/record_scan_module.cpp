@@ -19,10 +19,6 @@ namespace {
 
 using record_scan::ScanOutcome;
 
-// The least room a call for more rows is given: a small file's rows in
-// one call, and few calls for a large one's.
-constexpr std::size_t rows_at_least = 4096;
-
 // The tools' messages, without their line feeds.
 constexpr const char* rows_read_message = "PQR file can not be read .";
 constexpr const char* reach_read_message = "PDB file can not be read .";
@@ -63,10 +59,12 @@ py::array_t<float> coordinates(py::handle source) {
     {
         py::gil_scoped_release unlocked;
         if (input.open()) {
-            // The records are written straight into the array's memory.
+            // The records are written straight into the array's memory, as
+            // much as it has room for; it grows only when full, so that a
+            // small file's array is no larger than before.
             record_scan::RecordScanner scanner(input.bytes());
             std::size_t count;
-            while ((outcome = scanner.next_records(rows.room_for(rows_at_least), count)) == ScanOutcome::record)
+            while ((outcome = scanner.next_records(rows.room_for(1), count)) == ScanOutcome::record)
                 rows.added(count);
         } else {
             open_error = errno;
