@@ -102,7 +102,8 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
         found.damaged = !all_ended(axis_, mask_, filter_);
         return false;
     }
-    const std::size_t got = axis_.numbers->pull(values_, n);
+    // Straight into `out`: the rows that count are moved down in place.
+    const std::size_t got = axis_.numbers->pull(out, n);
     if (axis_.status.damaged || (counted && got < n) || !pull_flags(filter_.group, flags_[0], got) ||
         !pull_flags(filter_.group_mask, flags_[1], got) || !pull_flags(mask_, flags_[2], got)) {
         found.damaged = true;
@@ -116,18 +117,17 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     if (plain && filter_.group != nullptr && atom_rows != static_cast<std::int64_t>(got)) {
         // group_PDB alone decides, without a branch.
         for (std::size_t i = 0; i < got; ++i) {
-            out[count] = values_[i];
+            out[count] = out[i];
             count += flags_[0][i] != 0;
         }
     } else if (plain) {  // every row counts: nearly always
-        std::copy_n(values_, got, out);
         count = got;
     } else {
         for (std::size_t i = 0; i < got; ++i) {
             if (!counts(filter_, flags_[0], flags_[1], i)) continue;
-            if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i), values_[i]))
+            if ((mask_ != nullptr && flags_[2][i] != 0) || not_number_at(axis_, row_ + static_cast<std::int64_t>(i), out[i]))
                 found.incomplete = true;
-            out[count++] = values_[i];
+            out[count++] = out[i];
         }
     }
     row_ += static_cast<std::int64_t>(got);

@@ -60,6 +60,9 @@ public:
     static constexpr std::size_t block_rows = 1024;
 
     DecodedRuns(ColumnStream& axis, ColumnStream* mask, RowFilter filter, std::int64_t rows);
+    // Fills `out`, room for block_rows values (a block is decoded there
+    // whole), with the next values that count, `count` of them; false when
+    // every row is read.
     bool next_block(float* out, std::size_t& count, RowsFound& found);
     std::int64_t rows_read() const { return row_; }
 
@@ -69,7 +72,6 @@ private:
     RowFilter filter_;
     std::int64_t rows_;
     std::int64_t row_ = 0;
-    float values_[block_rows];
     std::int64_t flags_[3][block_rows];
 };
 
