@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <span>
 #include <tuple>
 #include <type_traits>
@@ -314,8 +315,41 @@ public:
             return true;
         });
     }
-    // The same, each run (or its part) written by fill(value, to, count,
-    // row within this call), which is false for a value it can not take.
+    // Whether the next `count` values lie in the runs at hand (the current
+    // one and those read ahead) and `same` takes each run's value (given
+    // once a run); nothing is passed over.
+    template <typename Same>
+    bool runs_ahead(std::size_t count, Same same) {
+        const auto wanted = static_cast<std::int64_t>(count);
+        if (status_.damaged || (expected_ >= 0 && produced_ + wanted > expected_)) return false;
+        if (left_ > 0 && !same(value_)) return false;
+        std::int64_t covered = left_;
+        const std::span<const std::int64_t> ahead = input_.ahead();
+        for (std::size_t i = 0; covered < wanted; i += 2) {
+            // A pair cut by the end of what is read ahead, or damaged, is pull()'s.
+            if (i + 1 >= ahead.size() || ahead[i + 1] < 0) return false;
+            if (ahead[i + 1] > 0 && !same(ahead[i])) return false;
+            covered += ahead[i + 1];
+        }
+        return true;
+    }
+    // Passes over `count` values that runs_ahead() found at hand.
+    void pass(std::size_t count) {
+        auto left = static_cast<std::int64_t>(count);
+        produced_ += left;
+        while (left > 0) {
+            if (left_ == 0) {
+                input_.next(value_);
+                input_.next(left_);
+                continue;
+            }
+            const std::int64_t taken = std::min(left_, left);
+            left_ -= taken;
+            left -= taken;
+        }
+    }
+    // The same as pull(), each run (or its part) written by fill(value, to,
+    // count, row within this call), which is false for a value it can not take.
     template <typename Out, typename Fill>
     std::size_t runs(Out* out, std::size_t wanted, Fill fill) {
         std::size_t made = 0;
@@ -626,6 +660,27 @@ public:
         return made;
     }
 
+    // The next `count` values passed over when they lie in runs at hand
+    // whose indices all mean one value, no string missing: that value.
+    std::optional<Out> pass_if_one_value(std::size_t count) {
+        if (runs_ == nullptr) return std::nullopt;
+        std::optional<Out> one;
+        const auto size = static_cast<std::uint64_t>(values_.size());
+        const auto same = [&](std::int64_t index) {
+            const bool in_table = static_cast<std::uint64_t>(index) < size;
+            if (!in_table && index >= 0) return false;
+            const Out value = in_table ? values_[static_cast<std::size_t>(index)] : null_value_;
+            const bool missing = in_table ? missing_[static_cast<std::size_t>(index)] != 0 : null_missing_;
+            if (missing || (one && *one != value)) return false;
+            one = value;
+            return true;
+        };
+        if (!runs_->runs_ahead(count, same) || !one) return std::nullopt;
+        runs_->pass(count);
+        row_ += count;
+        return one;
+    }
+
 private:
     // Indices in runs (as the archive writes group_PDB): one look-up a run.
     std::size_t pull_runs(Out* out, std::size_t wanted) {
@@ -678,6 +733,10 @@ public:
     StringStage(std::unique_ptr<IntStage> indices, const std::vector<StringMeaning>& table, DecodeStatus& status, Meaning meaning)
         : lookup_(std::move(indices), table, status, meaning) {}
     std::size_t pull(Out* out, std::size_t wanted) override { return lookup_.pull(out, wanted); }
+    std::optional<std::int64_t> pass_if_one_value(std::size_t count) {
+        if constexpr (std::is_same_v<Out, std::int64_t>) return lookup_.pass_if_one_value(count);
+        else return std::nullopt;
+    }
 
 private:
     StringLookup<Out, Meaning> lookup_;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -102,6 +103,11 @@ class IntStage {
 public:
     virtual ~IntStage() = default;
     virtual std::size_t pull(std::int64_t* out, std::size_t wanted) = 0;
+    // Passes over the next `count` values where the stage knows, without
+    // writing each out, that they are all one value (the rest of a run, as
+    // the archive writes group_PDB), and gives it; otherwise passes over
+    // nothing and gives nothing, and pull() reads them.
+    virtual std::optional<std::int64_t> pass_if_one_value(std::size_t /*count*/) { return std::nullopt; }
 };
 
 class NumberStage {

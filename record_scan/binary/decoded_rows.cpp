@@ -1,6 +1,7 @@
 #include "binary/decoded_rows.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 
 namespace record_scan {
@@ -104,17 +105,29 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     }
     // Straight into `out`: the rows that count are moved down in place.
     const std::size_t got = axis_.numbers->pull(out, n);
-    if (axis_.status.damaged || (counted && got < n) || !pull_flags(filter_.group, flags_[0], got) ||
-        !pull_flags(filter_.group_mask, flags_[1], got) || !pull_flags(mask_, flags_[2], got)) {
+    if (axis_.status.damaged || (counted && got < n)) {
+        found.damaged = true;
+        return false;
+    }
+    // group_PDB in long runs, as the archive writes it, passes a block at a
+    // time; else its rows are read one by one, as the masks are.
+    std::optional<std::int64_t> one_group;
+    if (filter_.group != nullptr && filter_.group_mask == nullptr && mask_ == nullptr)
+        one_group = filter_.group->ints->pass_if_one_value(got);
+    if ((!one_group && !pull_flags(filter_.group, flags_[0], got)) || !pull_flags(filter_.group_mask, flags_[1], got) ||
+        !pull_flags(mask_, flags_[2], got)) {
         found.damaged = true;
         return false;
     }
     const std::size_t not_number = axis_.status.first_not_number;
     const bool plain = mask_ == nullptr && filter_.group_mask == nullptr && not_number >= static_cast<std::size_t>(row_) + got;
     std::int64_t atom_rows = 0;  // group_PDB gives 0 or 1: the sum counts the rows
-    if (plain && filter_.group != nullptr)
+    if (one_group) atom_rows = *one_group != 0 ? static_cast<std::int64_t>(got) : 0;
+    else if (plain && filter_.group != nullptr)
         for (std::size_t i = 0; i < got; ++i) atom_rows += flags_[0][i];
-    if (plain && filter_.group != nullptr && atom_rows != static_cast<std::int64_t>(got)) {
+    if (one_group && atom_rows == 0) {
+        count = 0;  // a block without ATOM or HETATM rows
+    } else if (plain && filter_.group != nullptr && atom_rows != static_cast<std::int64_t>(got)) {
         // group_PDB alone decides, without a branch.
         for (std::size_t i = 0; i < got; ++i) {
             out[count] = out[i];
