@@ -115,6 +115,19 @@ struct WriteAtoms {
     }
 };
 
+// Writes a line taken alone, whose line feed is `line_feed` bytes on, at
+// atoms[records] if it is a record (`record` 1), counting it; false, with
+// nothing counted, when it is a record that breaks the shape.
+FIELDS_AVX2_FUNCTION bool write_alone(const char* line, unsigned line_feed, std::uint32_t record, const Constants& c,
+                                      AtomXyz* atoms, std::size_t& records) {
+    const JudgedFields fields = judge_fields(line, c);
+    if (breaks_alone(fields, line_feed, record) != 0) return false;
+    WriteAtoms write{atoms, records};
+    write(fields, record);
+    records = write.next;
+    return true;
+}
+
 }  // namespace record_scan::fields_avx2
 
 #endif

@@ -61,13 +61,7 @@ struct RecordLines {
     }
 
     AVX2_FUNCTION bool one(const char* line, unsigned line_feed) {
-        const std::uint32_t record = begins_record(word_at(line));
-        const JudgedFields fields = judge_fields(line, c);
-        if (breaks_alone(fields, line_feed, record) != 0) return false;
-        WriteAtoms write{atoms, records};
-        write(fields, record);
-        records = write.next;
-        return true;
+        return write_alone(line, line_feed, begins_record(word_at(line)), c, atoms, records);
     }
 };
 

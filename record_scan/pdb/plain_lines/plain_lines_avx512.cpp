@@ -177,13 +177,7 @@ struct RecordLines {
 
     // A line alone takes the AVX2 reading: a 512-bit vector would be half empty.
     AVX512_FUNCTION bool one(const char* line, unsigned line_feed) {
-        const std::uint32_t record = begins_record(word_at(line));
-        const fields_avx2::JudgedFields fields = fields_avx2::judge_fields(line, c.one_line);
-        if (fields_avx2::breaks_alone(fields, line_feed, record) != 0) return false;
-        fields_avx2::WriteAtoms write{atoms, records};
-        write(fields, record);
-        records = write.next;
-        return true;
+        return fields_avx2::write_alone(line, line_feed, begins_record(word_at(line)), c.one_line, atoms, records);
     }
 };
 
