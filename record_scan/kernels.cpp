@@ -40,11 +40,10 @@ bool machine_runs(Kernel kernel) {
 #endif
         case Kernel::avx512:
 #if defined(__x86_64__)
-            // The mmCIF kernel packs and permutes bytes (VBMI, VBMI2); the
-            // PDB layout's moves masks to vectors (DQ).
+            // The mmCIF kernel and xyzdump's rows pack and permute bytes
+            // (VBMI, VBMI2).
             return machine_runs(Kernel::avx2) && MACHINE_HAS(AVX512F, "avx512f") &&
                    MACHINE_HAS(AVX512BW, "avx512bw") && MACHINE_HAS(AVX512VL, "avx512vl") &&
-                   MACHINE_HAS(AVX512DQ, "avx512dq") &&
                    MACHINE_HAS(AVX512_VBMI, "avx512vbmi") && MACHINE_HAS(AVX512_VBMI2, "avx512vbmi2");
 #else
             return false;

@@ -23,7 +23,7 @@ namespace {
 using namespace millionths;
 
 #define AVX512_FUNCTION \
-    [[gnu::target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi,avx512vbmi2,avx2,bmi,bmi2,popcnt"), gnu::always_inline]] inline
+    [[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,avx2,bmi,bmi2,popcnt"), gnu::always_inline]] inline
 
 // A coordinate's slot: its sign's place, four integer digits, the point,
 // six decimals, its separator, three bytes that are never printed.
@@ -155,7 +155,7 @@ AVX512_FUNCTION bool format_eight_rows(char*& out, const float* coordinates) {
 
 }  // namespace
 
-[[gnu::target("avx512f,avx512bw,avx512vl,avx512dq,avx512vbmi,avx512vbmi2,avx2,bmi,bmi2,popcnt")]] char* format_rows_avx512(
+[[gnu::target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,avx2,bmi,bmi2,popcnt")]] char* format_rows_avx512(
     char* out, const record_scan::AtomXyz* atoms, std::size_t count) {
     static_assert(sizeof(record_scan::AtomXyz) == 3 * sizeof(float), "rows are whole floats, one after another");
     // A slot's 64-byte store reaches past the text written by no more

@@ -1,4 +1,4 @@
-// The AVX-512 kernel (F, BW, VL, DQ): the coordinate fields of two lines,
+// The AVX-512 kernel (F, BW, VL): the coordinate fields of two lines,
 // 32 bytes from column 31 of each, judged and read in one 512-bit vector,
 // compared straight into mask registers, over the same runs of lines of one
 // length as the AVX2 kernel (line_runs.hpp). Where 512-bit operations take
@@ -16,7 +16,7 @@
 #include <limits>
 
 #define AVX512_FUNCTION \
-    [[gnu::target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi,bmi2,popcnt"), gnu::always_inline]] inline
+    [[gnu::target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt"), gnu::always_inline]] inline
 // The walk over runs is compiled for these instructions too, so that it
 // can call the kernel's own functions.
 #define LINE_RUNS_FUNCTION AVX512_FUNCTION
@@ -226,7 +226,7 @@ struct ExtremeLines {
 
 }  // namespace
 
-[[gnu::target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi,bmi2,popcnt")]] PlainRun read_plain_lines_avx512(
+[[gnu::target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt")]] PlainRun read_plain_lines_avx512(
     const char* text, std::size_t size, AtomXyz* atoms, std::size_t capacity) {
     const Constants constants = make_constants();
     RecordLines lines{constants, atoms, capacity};
@@ -234,7 +234,7 @@ struct ExtremeLines {
     return {bytes, lines.records};
 }
 
-[[gnu::target("avx512f,avx512bw,avx512vl,avx512dq,avx2,bmi,bmi2,popcnt")]] std::size_t read_plain_extremes_avx512(
+[[gnu::target("avx512f,avx512bw,avx512vl,avx2,bmi,bmi2,popcnt")]] std::size_t read_plain_extremes_avx512(
     const char* text, std::size_t size, FixedPointExtremes& extremes) {
     const Constants constants = make_constants();
     const std::int32_t* least = extremes.least;
