@@ -133,8 +133,9 @@ public:
     // with `count` (1 to into.size()) records at the start of `into`, then
     // the outcome that ended the records (`count` 0). For a consumer that
     // keeps every record, such as an array: the PDB layout's records are
-    // written there as they are read, not copied from a batch. `into`
-    // holds at least one record. Reading this way is reading by batches.
+    // written there as they are read, not copied from a batch. An empty
+    // `into` reads nothing and gives `record`. Reading this way is reading
+    // by batches.
     ScanOutcome next_records(std::span<AtomXyz> into, std::size_t& count);
 
     // The same atoms for a fold that takes each axis on its own (a maximum
