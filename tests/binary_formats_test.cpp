@@ -362,6 +362,43 @@ TEST(BinaryCif, EveryKeyOrderReadsAsTheTextOfTheSameAtoms) {
     EXPECT_LT(incomplete, 20) << "and masked ones that are complete";
 }
 
+// group_PDB in long runs, as the archive writes it, some longer than a
+// block of rows, some shorter, of groups that count and one that does not;
+// each with the coordinates whole, or as strings with a value missing in
+// a row that counts or in one that does not, in the first block or later.
+TEST(BinaryCif, GroupsInLongRunsReadAsTheTextOfTheSameAtoms) {
+    const std::vector<std::vector<std::pair<const char*, std::size_t>>> stretches = {
+        {{"ATOM", 3000}},
+        {{"ATOM", 1500}, {"HETATM", 700}, {"SIGATM", 1200}, {"ATOM", 900}},
+        {{"ATOM", 1024}, {"SIGATM", 1024}, {"HETATM", 1}, {"ATOM", 2047}},
+        {{"SIGATM", 2100}, {"HETATM", 40}}};
+    int files = 0;
+    for (const auto& groups : stretches) {
+        std::size_t rows = 0;
+        for (const auto& stretch : groups) rows += stretch.second;
+        Atoms atoms = chain_atoms(rows, 29, false);
+        atoms.group.clear();
+        for (const auto& [group, length] : groups) atoms.group.insert(atoms.group.end(), length, group);
+        for (std::size_t missing : {rows, std::size_t{5}, std::size_t{1600}, std::size_t{2500}, rows - 1}) {
+            if (missing > rows) continue;
+            const std::string want = text_reading(cif_text(atoms, true, [&](int axis, std::size_t row) {
+                return axis == 2 && row == missing ? std::string("?") : decimal(atoms.k[axis][row]);
+            }));
+            int axis_index = 0;
+            const Layout strings{[&](const Ints&, const std::vector<std::string>& texts) {
+                std::vector<std::string> with_missing = texts;
+                if (axis_index++ % 3 == 2 && missing < rows) with_missing[missing] = "?";
+                return bw::string_array(with_missing, {.type = bw::int32});
+            }};
+            const std::string name = std::to_string(groups.size()) + " stretches, missing at " + std::to_string(missing);
+            expect_readings(bcif(atoms, strings), want, name + ", strings", 2);
+            if (missing == rows) expect_readings(bcif(atoms, Layout{archive_style}), want, name + ", fixed point", 2);
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, 19);
+}
+
 TEST(BinaryCif, IntervalQuantizationRoundsOnceFromDouble) {
     const Atoms atoms = chain_atoms(500, 3, false);
     const double min = -500, max = 500;

@@ -1,8 +1,8 @@
 #include "binary/decoded_rows.hpp"
 
 #include <algorithm>
-#include <optional>
 #include <cmath>
+#include <optional>
 
 namespace record_scan {
 namespace {
@@ -121,6 +121,11 @@ bool DecodedRuns::next_block(float* out, std::size_t& count, RowsFound& found) {
     }
     const std::size_t not_number = axis_.status.first_not_number;
     const bool plain = mask_ == nullptr && filter_.group_mask == nullptr && not_number >= static_cast<std::size_t>(row_) + got;
+    // A value missing in the block is looked at row by row, with the rows' flags.
+    if (one_group && !plain) {
+        std::fill_n(flags_[0], got, *one_group);
+        one_group.reset();
+    }
     std::int64_t atom_rows = 0;  // group_PDB gives 0 or 1: the sum counts the rows
     if (one_group) atom_rows = *one_group != 0 ? static_cast<std::int64_t>(got) : 0;
     else if (plain && filter_.group != nullptr)
