@@ -733,13 +733,23 @@ public:
     StringStage(std::unique_ptr<IntStage> indices, const std::vector<StringMeaning>& table, DecodeStatus& status, Meaning meaning)
         : lookup_(std::move(indices), table, status, meaning) {}
     std::size_t pull(Out* out, std::size_t wanted) override { return lookup_.pull(out, wanted); }
-    std::optional<std::int64_t> pass_if_one_value(std::size_t count) {
-        if constexpr (std::is_same_v<Out, std::int64_t>) return lookup_.pass_if_one_value(count);
-        else return std::nullopt;
-    }
 
 private:
     StringLookup<Out, Meaning> lookup_;
+};
+
+// The same read for its groups, whose rows pass a run at a time where the
+// runs at hand all mean one group.
+template <typename Meaning>
+class StringGroups final : public IntStage {
+public:
+    StringGroups(std::unique_ptr<IntStage> indices, const std::vector<StringMeaning>& table, DecodeStatus& status, Meaning meaning)
+        : lookup_(std::move(indices), table, status, meaning) {}
+    std::size_t pull(std::int64_t* out, std::size_t wanted) override { return lookup_.pull(out, wanted); }
+    std::optional<std::int64_t> pass_if_one_value(std::size_t count) override { return lookup_.pass_if_one_value(count); }
+
+private:
+    StringLookup<std::int64_t, Meaning> lookup_;
 };
 
 template <typename Base, typename Out, typename Meaning>
@@ -748,7 +758,10 @@ std::unique_ptr<Base> string_stage(const ColumnEncoding& encoding, EncodedBytes&
     if (!string_table(encoding, table)) return nullptr;
     std::unique_ptr<IntStage> indices = int_stages(encoding.index_chain, 0, bytes, status);
     if (!indices) return nullptr;
-    return std::make_unique<StringStage<Base, Out, Meaning>>(std::move(indices), table, status, meaning);
+    if constexpr (std::is_same_v<Base, IntStage>)
+        return std::make_unique<StringGroups<Meaning>>(std::move(indices), table, status, meaning);
+    else
+        return std::make_unique<StringStage<Base, Out, Meaning>>(std::move(indices), table, status, meaning);
 }
 
 // A group_PDB column of numbers: no row is ATOM or HETATM.
