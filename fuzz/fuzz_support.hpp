@@ -82,10 +82,20 @@ inline std::string scan_all_by_batches(record_scan::ByteSource& source, std::siz
     if (room != 0) {
         std::vector<record_scan::AtomXyz> into(room);
         std::size_t count;
+        // An empty room, between reads and after the end, reads nothing.
+        const auto nothing_read = [&] {
+            if (scanner.next_records(std::span<record_scan::AtomXyz>(), count) != record_scan::ScanOutcome::record ||
+                count != 0)
+                std::abort();
+        };
+        nothing_read();
         while ((outcome = scanner.next_records(std::span(into), count)) == record_scan::ScanOutcome::record) {
             if (count == 0 || count > room) std::abort();  // no progress, or past the room given
             for (std::size_t i = 0; i < count; ++i) text += describe(into[i]);
+            nothing_read();
         }
+        nothing_read();
+        if (scanner.next_records(std::span(into), count) != outcome) std::abort();  // the end given again
         return text + describe(outcome);
     }
     while ((outcome = scanner.next_records(batch)) == record_scan::ScanOutcome::record) {

@@ -263,6 +263,11 @@ ScanOutcome RecordScanner::next_records(std::span<const AtomXyz>& batch) {
 }
 
 ScanOutcome RecordScanner::next_records(std::span<AtomXyz> into, std::size_t& count) {
+    // No room, nothing read: not even the end, which the next call with room gives.
+    if (into.empty()) {
+        count = 0;
+        return ScanOutcome::record;
+    }
     ScanOutcome outcome = reader_->next_records(into.data(), into.size(), count);
     handed_out_ += count;
     return outcome;

@@ -79,10 +79,19 @@ std::string scan_all_by_batches(MemorySource& source, Kernel kernel, std::size_t
     if (room != 0) {
         std::vector<record_scan::AtomXyz> into(room);
         std::size_t count;
+        // Between reads, and after the end, an empty room reads nothing.
+        const auto nothing_read = [&] {
+            EXPECT_EQ(scanner.next_records(std::span<record_scan::AtomXyz>(), count), ScanOutcome::record);
+            EXPECT_EQ(count, 0u);
+        };
+        nothing_read();
         while ((outcome = scanner.next_records(std::span(into), count)) == ScanOutcome::record) {
             EXPECT_TRUE(count >= 1 && count <= room) << count << " records in room for " << room;
             for (std::size_t i = 0; i < count; ++i) outcomes += format_record(into[i].x, into[i].y, into[i].z);
+            nothing_read();
         }
+        nothing_read();
+        EXPECT_EQ(scanner.next_records(std::span(into), count), outcome) << "the end given again";
         return outcomes + describe_end(outcome);
     }
     std::span<const record_scan::AtomXyz> batch;

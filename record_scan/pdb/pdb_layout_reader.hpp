@@ -66,7 +66,7 @@ public:
     ScanOutcome next_records(AtomXyz* into, std::size_t capacity, std::size_t& count) {
         if (ended_by_) return *ended_by_;
         count = gather_records(into, capacity);
-        return count == 0 && capacity != 0 ? *ended_by_ : ScanOutcome::record;
+        return count == 0 ? *ended_by_ : ScanOutcome::record;
     }
 
     // The same records as runs of one axis: the kernel's decoded array
